@@ -1,0 +1,3 @@
+// Placeholder until this module is written.
+#include "filmo_internal.h"
+

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs everything filmo needs to build, test and benchmark on Debian 12 ("bookworm").
+# Idempotent; run as root. yyjson 0.10 exists only in Debian 13 ("trixie"): that suite is
+# added with a pin below 100, so apt never takes anything from it unless asked by name,
+# and only libyyjson-dev and libyyjson0 are installed from it.
+set -euo pipefail
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: run as root" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+
+list=/etc/apt/sources.list.d/filmo-trixie.list
+pin=/etc/apt/preferences.d/filmo-trixie
+want_list='deb http://deb.debian.org/debian trixie main'
+want_pin='Package: *
+Pin: release n=trixie
+Pin-Priority: 50'
+
+changed=0
+if [ "$(cat "$list" 2>/dev/null)" != "$want_list" ]; then
+  printf '%s\n' "$want_list" > "$list"; changed=1
+fi
+if [ "$(cat "$pin" 2>/dev/null)" != "$want_pin" ]; then
+  printf '%s\n' "$want_pin" > "$pin"; changed=1
+fi
+
+bookworm_pkgs=(cmake ninja-build g++ pkg-config make zlib1g-dev libcurl4-openssl-dev
+               libgtest-dev libgmock-dev libbenchmark-dev python3 ca-certificates)
+trixie_pkgs=(libyyjson-dev libyyjson0)
+if [ "${FILMO_WITH_FUZZ:-0}" = 1 ]; then
+  bookworm_pkgs+=(clang libclang-rt-14-dev)
+fi
+
+missing=()
+for p in "${bookworm_pkgs[@]}" "${trixie_pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ] && [ $changed -eq 0 ]; then
+  exit 0
+fi
+
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${bookworm_pkgs[@]}" >/dev/null
+apt-get install -y -qq --no-install-recommends -t trixie "${trixie_pkgs[@]}" >/dev/null
+echo "install-deps: done"
