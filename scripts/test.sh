@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the GoogleTest suite through ctest in a release configuration,
+# then again with AddressSanitizer + UndefinedBehaviorSanitizer (any report fails the run),
+# then the fuzz targets for a short fixed time each. Installs what it needs (run as root).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=$(nproc)
+
+FILMO_WITH_FUZZ=1 scripts/install-deps.sh
+
+step() { printf '\n=== %s ===\n' "$*"; }
+
+step "release build"
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/release -j "$jobs"
+step "release tests"
+ctest --test-dir build/release --output-on-failure -j "$jobs" --timeout 300
+
+step "sanitizer build (ASan + UBSan)"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFILMO_SANITIZE=ON >/dev/null
+cmake --build build/asan -j "$jobs"
+step "sanitizer tests"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 600
+
+if [ -d fuzz ] && [ -f fuzz/CMakeLists.txt ] && grep -q add_executable fuzz/CMakeLists.txt; then
+  step "fuzz targets (short runs)"
+  scripts/fuzz.sh "${FILMO_FUZZ_SECONDS:-20}"
+fi
+step "all tests passed"
