@@ -211,6 +211,21 @@ void filmo_set_err(const char *format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+// Empties the last error: a success, a cache hit included, leaves no text.
+inline void filmo_clear_err() { g_client.last_error[0] = '\0'; }
+// The common exits of an exported operation: message and status, or success.
+inline int32_t filmo_fail(int32_t status, const char *message) {
+    filmo_set_err("%s", message);
+    return status;
+}
+inline int32_t filmo_succeed() {
+    filmo_clear_err();
+    return FILMO_OK;
+}
+// An absent or empty language means the catalogue's default.
+inline const char *filmo_lang_or_default(const char *language) {
+    return language && *language ? language : FILMO_DEFAULT_LANGUAGE;
+}
 char *filmo_strndup(const char *source, size_t n);
 char *filmo_strdup(const char *text);
 
@@ -259,6 +274,9 @@ void filmo_free_all();
 int32_t filmo_colls_fetch(const char *language);
 void filmo_free_colls();
 int32_t filmo_index_playlists(yyjson_val *value, playlist **out, size_t *count);
+// Reads one collection object (shared by the collections view and the home page); -1 only
+// when its playlists ran out of memory.
+int32_t filmo_read_collection(yyjson_val *obj, collection *c);
 void filmo_free_collection_records(collection *records, size_t count);
 
 int32_t filmo_home_fetch(const char *user_id, int32_t profile_id, const char *language,

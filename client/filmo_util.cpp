@@ -1,3 +1,455 @@
-// Placeholder until this module is written.
+// Pure helpers of the client core: the last-error setter, text copies, query-value encoding,
+// the stable content hash, the bounded zlib inflate, the two-spelling JSON readers and the
+// cache clock with its expiry rule.
+#include <zlib.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <limits>
+
 #include "filmo_internal.h"
 
+// ---- last error and text copies ------------------------------------------------------------
+
+void filmo_set_err(const char *format, ...) {
+    char *out = g_client.last_error;
+    if (!format || !*format) {
+        out[0] = '\0';
+        return;
+    }
+    // Formatted aside first: a caller may wrap the current error text in a new one, and
+    // vsnprintf must not read the buffer it writes. It cuts at 255 bytes and terminates.
+    char text[sizeof g_client.last_error];
+    va_list ap;
+    va_start(ap, format);
+    const int n = std::vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
+    if (n < 0) text[0] = '\0';
+    std::memcpy(out, text, sizeof text);
+}
+
+// The client's copies are the transport library's: the same heap, the same rules.
+char *filmo_strndup(const char *source, size_t n) { return vornak_strndup(source, n); }
+
+char *filmo_strdup(const char *text) { return vornak_strdup(text); }
+
+// ---- URL encoding --------------------------------------------------------------------------
+
+namespace {
+
+// The unreserved set of RFC 3986; everything else is percent-encoded, a blank as %20.
+bool unreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '.' || c == '_' || c == '~';
+}
+
+}  // namespace
+
+char *filmo_url_encode(const char *text) {
+    if (!text) return filmo_strndup(nullptr, 0);
+    static const char hex[] = "0123456789ABCDEF";
+    const size_t len = std::strlen(text);
+    if (len > (SIZE_MAX - 1) / 3) return nullptr;
+    char *out = static_cast<char *>(vornak_malloc(3 * len + 1));
+    if (!out) return nullptr;
+    char *w = out;
+    for (size_t i = 0; i < len; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (unreserved(c)) {
+            *w++ = static_cast<char>(c);
+        } else {
+            *w++ = '%';
+            *w++ = hex[c >> 4];
+            *w++ = hex[c & 0x0F];
+        }
+    }
+    *w = '\0';
+    return out;
+}
+
+// ---- stable hash ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr int64_t k_hash_of_nothing = 371857150;
+
+// UTF-8 to UTF-16 without validation beyond the sequence shape: overlong forms, encoded
+// surrogates and code points above U+10FFFF decode by the same arithmetic, because hashes made
+// that way have already travelled. Returns the unit count, or -1 for a malformed sequence.
+int64_t utf16_units(const unsigned char *s, size_t n, uint16_t *units) {
+    size_t w = 0;
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char lead = s[i];
+        if (lead < 0x80) {  // the common case: ASCII maps to itself
+            units[w++] = lead;
+            ++i;
+            continue;
+        }
+        size_t more;
+        uint32_t cp;
+        if ((lead & 0xE0) == 0xC0) {
+            more = 1;
+            cp = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            more = 2;
+            cp = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            more = 3;
+            cp = lead & 0x07;
+        } else {
+            return -1;
+        }
+        if (more > n - i - 1) return -1;
+        for (size_t k = 1; k <= more; ++k) {
+            const unsigned char cont = s[i + k];
+            if ((cont & 0xC0) != 0x80) return -1;
+            cp = (cp << 6) | (cont & 0x3F);
+        }
+        i += more + 1;
+        if (cp <= 0xFFFF) {
+            units[w++] = static_cast<uint16_t>(cp);
+        } else {
+            units[w++] = static_cast<uint16_t>(0xD800 + ((cp - 0x10000) >> 10));
+            units[w++] = static_cast<uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        }
+    }
+    return static_cast<int64_t>(w);
+}
+
+// The non-randomised string hash of the 64-bit .NET Framework over UTF-16 units, folded to a
+// non-negative value; a unit of 0 ends the text as it would a .NET string's hash loop.
+int64_t hash_units(const uint16_t *u, size_t count) {
+    uint32_t h1 = 5381;
+    uint32_t h2 = 5381;
+    for (size_t i = 0; i < count; i += 2) {
+        if (u[i] == 0) break;
+        h1 = (h1 * 33u) ^ u[i];
+        if (i + 1 == count || u[i + 1] == 0) break;
+        h2 = (h2 * 33u) ^ u[i + 1];
+    }
+    const uint32_t sum = h1 + h2 * 1566083941u;
+    if (sum == 0x80000000u) return 0;  // |INT32_MIN| has no int32 form
+    const int64_t r = sum < 0x80000000u ? int64_t{sum} : int64_t{sum} - (int64_t{1} << 32);
+    return r < 0 ? -r : r;
+}
+
+}  // namespace
+
+int64_t filmo_stable_hash(const void *data, size_t length) {
+    if (!data) return 0;
+    if (length > (SIZE_MAX / sizeof(uint16_t) - 2) / 2) return 0;
+    vornak_cptr<uint16_t> units(
+        static_cast<uint16_t *>(vornak_malloc((2 * length + 2) * sizeof(uint16_t))));
+    if (!units) return 0;
+    if (length == 0) return k_hash_of_nothing;
+    const int64_t count =
+        utf16_units(static_cast<const unsigned char *>(data), length, units.get());
+    if (count < 0) return 0;
+    if (count == 0) return k_hash_of_nothing;
+    return hash_units(units.get(), static_cast<size_t>(count));
+}
+
+// ---- bounded zlib inflate ------------------------------------------------------------------
+
+namespace {
+
+constexpr size_t k_inflate_max = size_t{64} * 1048576;  // 64 MB of output at most
+constexpr size_t k_inflate_ratio = 64;                  // output bytes per input byte consumed
+constexpr size_t k_big_input = size_t{16} * 1048576;
+constexpr size_t k_min_start = 4096;
+
+// zlib's own state and window come from the heap seam too, so they fail like everything else.
+voidpf zalloc_seam(voidpf, uInt items, uInt size) { return vornak_calloc(items, size); }
+void zfree_seam(voidpf, voidpf p) { std::free(p); }
+
+struct inflater {
+    z_stream zs{};
+    bool live = false;
+    ~inflater() {
+        if (live) inflateEnd(&zs);
+    }
+};
+
+size_t start_capacity(size_t input_len) {
+    if (input_len >= k_big_input) return k_inflate_max;
+    return input_len * 4 < k_min_start ? k_min_start : input_len * 4;
+}
+
+}  // namespace
+
+int32_t filmo_inflate_zlib(const void *input, size_t input_len, char **out, size_t *out_len,
+                           char *err, size_t err_size) {
+    char scratch[1];
+    if (!err || err_size == 0) {
+        err = scratch;
+        err_size = sizeof scratch;
+    }
+    if (out) *out = nullptr;
+    if (out_len) *out_len = 0;
+    if (!input || input_len == 0) {
+        std::snprintf(err, err_size, "zlib: empty input");
+        return -1;
+    }
+    if (!out || !out_len) {  // nowhere to hand the data: refuse before doing any work
+        std::snprintf(err, err_size, "zlib: no output");
+        return -1;
+    }
+
+    inflater inf;
+    inf.zs.zalloc = zalloc_seam;
+    inf.zs.zfree = zfree_seam;
+    if (inflateInit(&inf.zs) != Z_OK) {
+        std::snprintf(err, err_size, "zlib: init failed");
+        return -1;
+    }
+    inf.live = true;
+
+    size_t cap = start_capacity(input_len);
+    vornak_cptr<char> buf(static_cast<char *>(vornak_malloc(cap + 1)));
+    if (!buf) {
+        std::snprintf(err, err_size, "zlib: oom");
+        return -1;
+    }
+
+    const auto *in = static_cast<const Bytef *>(input);
+    size_t consumed = 0;
+    size_t produced = 0;
+    for (;;) {
+        const size_t left = input_len - consumed;
+        inf.zs.next_in = const_cast<Bytef *>(in + consumed);
+        inf.zs.avail_in = static_cast<uInt>(left > UINT_MAX ? UINT_MAX : left);
+        const size_t room = cap - produced;
+        inf.zs.next_out = reinterpret_cast<Bytef *>(buf.get() + produced);
+        inf.zs.avail_out = static_cast<uInt>(room > UINT_MAX ? UINT_MAX : room);
+        const uInt in_before = inf.zs.avail_in;
+        const uInt out_before = inf.zs.avail_out;
+
+        const int rc = inflate(&inf.zs, Z_NO_FLUSH);
+        const size_t took = in_before - inf.zs.avail_in;
+        const size_t wrote = out_before - inf.zs.avail_out;
+        consumed += took;
+        produced += wrote;
+
+        if (rc == Z_STREAM_END) {
+            buf.get()[produced] = '\0';
+            *out = buf.release();
+            *out_len = produced;
+            return 0;
+        }
+        if (rc == Z_BUF_ERROR && consumed == input_len) {
+            std::snprintf(err, err_size, "zlib: truncated stream");
+            return -1;
+        }
+        if (rc == Z_MEM_ERROR) {  // zlib's window could not be had: memory, not bad data
+            std::snprintf(err, err_size, "zlib: oom");
+            return -1;
+        }
+        // zlib answers "no progress" only when it lacks input or room; with both present it
+        // would spin here, so such a step counts as corrupt rather than being retried forever.
+        if ((rc != Z_OK && rc != Z_BUF_ERROR) || (rc == Z_BUF_ERROR && took == 0 && wrote == 0 &&
+                                                  produced < cap)) {
+            std::snprintf(err, err_size, "zlib: corrupt stream (%d)", rc);
+            return -1;
+        }
+        const size_t limit = consumed == 0                          ? k_inflate_ratio
+                             : consumed > SIZE_MAX / k_inflate_ratio ? SIZE_MAX
+                                                                     : consumed * k_inflate_ratio;
+        if (produced > limit) {
+            std::snprintf(err, err_size, "zlib: ratio above %d:1 (bomb guard)",
+                          static_cast<int>(k_inflate_ratio));
+            return -1;
+        }
+        if (produced == cap) {
+            if (cap >= k_inflate_max) {
+                std::snprintf(err, err_size, "zlib: inflated size exceeds %u MB",
+                              static_cast<unsigned>(k_inflate_max / 1048576));
+                return -1;
+            }
+            const size_t grown_cap = cap > k_inflate_max / 2 ? k_inflate_max : cap * 2;
+            char *grown = static_cast<char *>(vornak_realloc(buf.get(), grown_cap + 1));
+            if (!grown) {
+                std::snprintf(err, err_size, "zlib: oom");
+                return -1;
+            }
+            (void)buf.release();
+            buf.reset(grown);
+            cap = grown_cap;
+        }
+    }
+}
+
+// ---- JSON readers --------------------------------------------------------------------------
+
+namespace {
+
+constexpr uint8_t k_uint = YYJSON_TYPE_NUM | YYJSON_SUBTYPE_UINT;
+constexpr uint8_t k_sint = YYJSON_TYPE_NUM | YYJSON_SUBTYPE_SINT;
+constexpr uint8_t k_real = YYJSON_TYPE_NUM | YYJSON_SUBTYPE_REAL;
+
+// The 64-bit two's complement pattern of an integer value, signed or not.
+uint64_t int_bits(yyjson_val *v, uint8_t tag) {
+    return tag == k_uint ? unsafe_yyjson_get_uint(v)
+                         : static_cast<uint64_t>(unsafe_yyjson_get_sint(v));
+}
+
+// Saturates a real at +-at, then truncates toward zero; the strict reader never yields NaN,
+// but one would read as 0 rather than reach an undefined conversion.
+template <class T>
+T clamp_real(double d, double at) {
+    if (std::isnan(d)) return 0;
+    if (d >= at) return std::numeric_limits<T>::max();
+    if (d <= -at) return std::numeric_limits<T>::min();
+    return static_cast<T>(d);
+}
+
+// Two's complement low 32 bits, spelled out so the wrap does not rest on implementation-defined
+// narrowing.
+int32_t low32(uint64_t v) {
+    const uint32_t u = static_cast<uint32_t>(v);
+    return u < 0x80000000u ? static_cast<int32_t>(u)
+                           : static_cast<int32_t>(u - 0x80000000u) + INT32_MIN;
+}
+
+bool key_is(yyjson_val *key, const char *name, size_t name_len) {
+    return unsafe_yyjson_get_len(key) == name_len &&
+           std::memcmp(unsafe_yyjson_get_str(key), name, name_len) == 0;
+}
+
+unsigned char fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
+
+// Case-insensitive as tolower in the default locale is: only A to Z change, whatever locale
+// the host has switched to. A key with an embedded NUL is compared up to that NUL.
+bool key_is_folded(yyjson_val *key, const char *name, size_t name_len) {
+    const char *k = unsafe_yyjson_get_str(key);
+    if (strnlen(k, unsafe_yyjson_get_len(key)) != name_len) return false;
+    for (size_t i = 0; i < name_len; ++i)
+        if (fold(static_cast<unsigned char>(k[i])) != fold(static_cast<unsigned char>(name[i])))
+            return false;
+    return true;
+}
+
+template <class Match>
+yyjson_val *find_member(yyjson_val *obj, const char *name, Match match) {
+    const size_t name_len = std::strlen(name);
+    size_t idx, max;
+    yyjson_val *key, *val;
+    yyjson_obj_foreach(obj, idx, max, key, val) {
+        if (match(key, name, name_len)) return val;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+yyjson_val *filmo_geti(yyjson_val *value, const char *first, const char *second) {
+    if (!yyjson_is_obj(value) || (!first && !second)) return nullptr;
+    yyjson_val *hit = nullptr;
+    if (first) hit = find_member(value, first, key_is);
+    if (!hit && second && (!first || std::strcmp(first, second) != 0))
+        hit = find_member(value, second, key_is);
+    // The second spelling takes part only when no first spelling was given.
+    if (!hit) hit = find_member(value, first ? first : second, key_is_folded);
+    return hit;
+}
+
+int32_t filmo_val_ji(yyjson_val *v, int32_t *out) {
+    const uint8_t tag = yyjson_get_tag(v);
+    int32_t r = 0;
+    // The clamp points are 2.1e9, not 2^31: reals near the int32 edge saturate early.
+    if (tag == k_real) r = clamp_real<int32_t>(unsafe_yyjson_get_real(v), 2100000000.0);
+    else if (tag == k_uint || tag == k_sint) r = low32(int_bits(v, tag));
+    if (out) *out = r;
+    return yyjson_is_num(v) ? 1 : 0;
+}
+
+double filmo_val_jd(yyjson_val *v) {
+    const uint8_t tag = yyjson_get_tag(v);
+    if (tag == k_real) return unsafe_yyjson_get_real(v);
+    if (tag == k_uint || tag == k_sint) return low32(int_bits(v, tag));
+    return 0.0;
+}
+
+int32_t filmo_js(const char **out, yyjson_val *value, const char *first, const char *second) {
+    yyjson_val *v = filmo_geti(value, first, second);
+    const char *s = yyjson_is_str(v) ? unsafe_yyjson_get_str(v) : nullptr;
+    if (out) *out = s;
+    return s ? 1 : 0;
+}
+
+int32_t filmo_ji(int32_t *out, yyjson_val *value, const char *first, const char *second) {
+    return filmo_val_ji(filmo_geti(value, first, second), out);
+}
+
+int32_t filmo_jll(int64_t *out, yyjson_val *value, const char *first, const char *second) {
+    yyjson_val *v = filmo_geti(value, first, second);
+    const uint8_t tag = yyjson_get_tag(v);
+    int64_t r = 0;
+    if (tag == k_real) {
+        r = clamp_real<int64_t>(unsafe_yyjson_get_real(v), 9e18);
+    } else if (tag == k_sint) {
+        r = unsafe_yyjson_get_sint(v);
+    } else if (tag == k_uint) {
+        // Above INT64_MAX the value saturates rather than wrapping to a negative count.
+        const uint64_t u = unsafe_yyjson_get_uint(v);
+        r = u > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(u);
+    }
+    if (out) *out = r;
+    return yyjson_is_num(v) ? 1 : 0;
+}
+
+int32_t filmo_jd(double *out, yyjson_val *value, const char *first, const char *second) {
+    yyjson_val *v = filmo_geti(value, first, second);
+    if (out) *out = filmo_val_jd(v);
+    return yyjson_is_num(v) ? 1 : 0;
+}
+
+int32_t filmo_jb(int32_t *out, yyjson_val *value, const char *first, const char *second) {
+    yyjson_val *v = filmo_geti(value, first, second);
+    const bool found = yyjson_is_bool(v);
+    if (out) *out = found && unsafe_yyjson_get_bool(v) ? 1 : 0;
+    return found ? 1 : 0;
+}
+
+int32_t filmo_load_strarr(yyjson_val *array, const char ***out, size_t *count) {
+    if (out) *out = nullptr;
+    if (count) *count = 0;
+    const size_t n = yyjson_arr_size(array);
+    if (n == 0 || !out) return 0;
+    auto *texts = static_cast<const char **>(vornak_calloc(n, sizeof(const char *)));
+    if (!texts) return -1;
+    size_t stored = 0;
+    size_t idx, max;
+    yyjson_val *item;
+    yyjson_arr_foreach(array, idx, max, item) {
+        if (yyjson_is_str(item)) texts[stored++] = unsafe_yyjson_get_str(item);
+    }
+    *out = texts;
+    if (count) *count = stored;
+    return 0;
+}
+
+// ---- cache clock and expiry ----------------------------------------------------------------
+
+namespace {
+int64_t (*s_clock)() = nullptr;
+}
+
+int64_t filmo_now() { return s_clock ? s_clock() : static_cast<int64_t>(std::time(nullptr)); }
+
+void filmo_set_clock(int64_t (*clock)()) { s_clock = clock; }
+
+int32_t filmo_cache_expired(int64_t fetched_at, int32_t ttl) {
+    if (ttl <= 0) return 0;
+    if (fetched_at == 0) return 1;
+    const int64_t now = filmo_now();
+    // The age is taken in unsigned arithmetic so a fetch time far in the past cannot overflow;
+    // a fetch time in the future is fresh.
+    if (now <= fetched_at) return 0;
+    const uint64_t age = static_cast<uint64_t>(now) - static_cast<uint64_t>(fetched_at);
+    return age > static_cast<uint64_t>(ttl) ? 1 : 0;
+}
