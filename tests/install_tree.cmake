@@ -8,9 +8,9 @@ if(rc)
   message(FATAL_ERROR "cmake --install failed")
 endif()
 file(GLOB pcdir ${prefix}/lib*/pkgconfig ${prefix}/lib/*/pkgconfig)
-execute_process(COMMAND pkg-config --cflags --libs filmo
-                OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc
-                ENV PKG_CONFIG_PATH=${pcdir})
+execute_process(COMMAND ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${pcdir}
+                        pkg-config --cflags --libs filmo
+                OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc)
 if(rc)
   message(FATAL_ERROR "pkg-config does not find filmo in ${pcdir}")
 endif()

@@ -111,6 +111,7 @@ void reset_client() {
     g_client = filmo_state{};
     filmo_fake_reset();
     filmo_fake_mode(0);
+    vornak_fake_reset();
 }
 
 int64_t ManualClock::now = 0;

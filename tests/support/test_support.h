@@ -69,7 +69,8 @@ private:
 std::string zlib_compress(const std::string &text, int level = 6);
 
 // Returns the client to its state at load: every slot emptied, times-to-live, base URL, known
-// hash and counters zeroed, the real clock, no allocation failures, fixture backend reset.
+// hash and counters zeroed, the real clock, no allocation failures, fixture backend and
+// in-memory fake transport reset.
 void reset_client();
 
 // A clock the test moves by hand.
