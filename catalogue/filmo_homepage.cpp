@@ -71,19 +71,48 @@ void format_key(home_key_text &out, const char *user_id, int32_t profile_id) {
     std::snprintf(out, sizeof out, "home|%s|%d", user_id, static_cast<int>(profile_id));
 }
 
+// Builds the new index and takes the text (adopting `owned`, a malloc block of length + 1
+// bytes, or else copying `text`) beside the held page, and only then replaces it, so running
+// out of memory leaves the held page whole. -1 out of memory, -2 no object root.
+int32_t retain(yyjson_doc *doc, const char *text, size_t length, vornak_cptr<char> *owned) {
+    yyjson_val *root = doc ? yyjson_doc_get_root(doc) : nullptr;
+    if (!yyjson_is_obj(root)) return -2;
+
+    filmo_home_index fresh{};
+    if (filmo_index_home_doc(root, &fresh) != 0) return -1;
+    char *copy = owned ? owned->release() : filmo_strndup(text, length);
+    if (!copy) {
+        filmo_free_home_index(&fresh);
+        return -1;
+    }
+    int64_t hash = filmo_stable_hash(copy, length);
+
+    filmo_free_home();
+    g_client.home_doc = doc;
+    g_client.home_root = root;
+    g_client.home_json = copy;
+    g_client.home_json_len = length;
+    g_client.home_index = fresh;
+    g_client.home_hash = hash;
+    g_client.home_valid = 1;
+    if (g_client.home_ttl <= 0) g_client.home_ttl = FILMO_TTL_HOME;
+    g_client.home_fetched_at = filmo_now();
+    return 0;
+}
+
 // Hands a parsed page to the slot; on failure the document is released and the held page
-// stays. Shared by the fetch and the host's JSON.
-int32_t install(yyjson_doc *doc, const char *text, size_t length) {
-    filmo_doc_ptr owned(doc);
+// stays. Shared by the fetch (which hands over its inflated text) and the host's JSON.
+int32_t install(yyjson_doc *doc, const char *text, size_t length, vornak_cptr<char> *owned) {
+    filmo_doc_ptr held(doc);
     if (!yyjson_is_obj(yyjson_doc_get_root(doc))) {
         filmo_set_err("homepage: root is not a JSON object");
         return FILMO_ERR_DECODE;
     }
-    if (filmo_home_retain(doc, text, length) != 0) {
+    if (retain(doc, text, length, owned) != 0) {
         filmo_set_err("oom: retaining homepage JSON");
         return FILMO_ERR_OOM;
     }
-    owned.release();  // the slot owns it now
+    held.release();  // the slot owns it now
     return FILMO_OK;
 }
 
@@ -197,7 +226,8 @@ int32_t filmo_home_fetch(const char *user_id, int32_t profile_id, const char *la
         filmo_set_err("homepage: invalid JSON after inflate");
         return FILMO_ERR_DECODE;
     }
-    int32_t st = install(doc, text.get(), text_len);
+    // The slot takes the inflated text itself: the page is never copied a second time.
+    int32_t st = install(doc, text.get(), text_len, &text);
     if (st != FILMO_OK) return st;
     format_key(g_client.home_key, user_id, profile_id);
     filmo_clear_err();
@@ -205,30 +235,7 @@ int32_t filmo_home_fetch(const char *user_id, int32_t profile_id, const char *la
 }
 
 int32_t filmo_home_retain(yyjson_doc *doc, const char *text, size_t length) {
-    yyjson_val *root = doc ? yyjson_doc_get_root(doc) : nullptr;
-    if (!yyjson_is_obj(root)) return -2;
-
-    // Everything new is built beside the held page, so running out of memory leaves it whole.
-    filmo_home_index fresh{};
-    if (filmo_index_home_doc(root, &fresh) != 0) return -1;
-    char *copy = filmo_strndup(text, length);
-    if (!copy) {
-        filmo_free_home_index(&fresh);
-        return -1;
-    }
-    int64_t hash = filmo_stable_hash(copy, length);
-
-    filmo_free_home();
-    g_client.home_doc = doc;
-    g_client.home_root = root;
-    g_client.home_json = copy;
-    g_client.home_json_len = length;
-    g_client.home_index = fresh;
-    g_client.home_hash = hash;
-    g_client.home_valid = 1;
-    if (g_client.home_ttl <= 0) g_client.home_ttl = FILMO_TTL_HOME;
-    g_client.home_fetched_at = filmo_now();
-    return 0;
+    return retain(doc, text, length, nullptr);
 }
 
 void filmo_free_home() {
@@ -254,7 +261,7 @@ extern "C" int32_t filmo_parse_homepage_json(const char *text, size_t length) {
         filmo_set_err("homepage: invalid JSON");
         return FILMO_ERR_DECODE;
     }
-    int32_t st = install(doc, text, length);
+    int32_t st = install(doc, text, length, nullptr);
     if (st != FILMO_OK) return st;
     std::snprintf(g_client.home_key, sizeof g_client.home_key, "home|parsed|%zu", length);
     filmo_clear_err();
