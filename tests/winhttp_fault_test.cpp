@@ -1,0 +1,229 @@
+// The real transport against servers on 127.0.0.1 that misbehave on purpose: each exchange ends
+// in the failure of the step where it broke, with that step's text and curl's error number,
+// within its time-outs, and releases everything. Through the client, a failing fetch leaves the
+// results already held untouched.
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "filmo.h"
+#include "loopback_server.h"
+#include "test_support.h"
+#include "vornak_http.h"
+#include "winhttp_test_common.h"
+
+namespace {
+
+using filmo_test::Conn;
+using filmo_test::http_response;
+using filmo_test::HttpRequest;
+using filmo_test::LoopbackServer;
+using winhttp_test::Call;
+using winhttp_test::Outcome;
+using winhttp_test::perform;
+
+class WinhttpFault : public ::testing::Test {
+protected:
+    void SetUp() override { filmo_test::reset_client(); }
+    void TearDown() override { filmo_test::reset_client(); }
+};
+
+std::string text(const char *step, CURLcode code) {
+    return std::string(step) + " failed: " + std::to_string(static_cast<unsigned long>(code));
+}
+
+const char *const k_receive = "WinHttpReceiveResponse";
+const char *const k_read = "WinHttpReadData";
+const char *const k_send = "WinHttpSendRequest";
+
+// What a broken server does once it has read the request.
+using Script = void (*)(Conn &);
+
+void garbage(Conn &c) { c.send("SSH-2.0-OpenSSH_9.2\r\nnot http at all\r\n\r\n"); }
+void head_held(Conn &c) {
+    c.send("HTTP/1.1 200 OK\r\nX-A: 1\r\n");
+    c.pause_ms(10000);
+}
+void head_cut(Conn &c) { c.send("HTTP/1.1 200 OK\r\nX-A: 1\r\n"); }
+void nothing(Conn &) {}
+void silent(Conn &c) { c.pause_ms(10000); }
+void body_cut(Conn &c) { c.send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789"); }
+void chunks_cut(Conn &c) {
+    c.send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\na\r\n0123456789\r\n10\r\nabc");
+}
+void chunk_garbage(Conn &c) {
+    c.send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\na\r\n0123456789\r\n");
+    if (c.pause_ms(100)) c.send("zz\r\n");
+}
+void huge_header(Conn &c) {
+    c.send("HTTP/1.1 200 OK\r\nX-Big: " + std::string(1024 * 1024, 'a') + "\r\n\r\n");
+}
+void endless_headers(Conn &c) {
+    std::string h = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < 6000; ++i)
+        h += "X-H" + std::to_string(i) + ": " + std::string(80, 'v') + "\r\n";
+    c.send(h + "Content-Length: 0\r\n\r\n");
+}
+void drip_head(Conn &c) {
+    c.send("HTTP/1.1 200 OK\r\n");
+    for (int i = 0; i < 10 && c.send("X") && c.pause_ms(1000);) ++i;
+}
+void drip_body(Conn &c) {
+    c.send("HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n");
+    for (int i = 0; i < 20 && c.send("x") && c.pause_ms(1000);) ++i;
+}
+
+LoopbackServer::Handler after_request(Script script) {
+    return [script](Conn &c) {
+        HttpRequest r;
+        if (c.read_request(r)) script(c);
+    };
+}
+
+TEST_F(WinhttpFault, EachBreakEndsInTheFailureOfItsStep) {
+    struct Case {
+        const char *what;
+        Script script;
+        std::string err;
+        std::string body;  // delivered before the failure
+    } cases[] = {
+        {"garbage instead of a status line", garbage, text(k_receive, CURLE_UNSUPPORTED_PROTOCOL),
+         ""},
+        {"head without end, held open", head_held, text(k_receive, CURLE_OPERATION_TIMEDOUT), ""},
+        {"head without end, closed", head_cut, text(k_receive, CURLE_WEIRD_SERVER_REPLY), ""},
+        {"closed without a word", nothing, text(k_receive, CURLE_GOT_NOTHING), ""},
+        {"accepts and never answers", silent, text(k_receive, CURLE_OPERATION_TIMEDOUT), ""},
+        {"closed mid-body", body_cut, text(k_read, CURLE_PARTIAL_FILE), "0123456789"},
+        {"chunked body cut short", chunks_cut, text(k_read, CURLE_PARTIAL_FILE), "0123456789abc"},
+        {"chunk size not a number", chunk_garbage, text(k_read, CURLE_RECV_ERROR), "0123456789"},
+        {"a 1 MB header", huge_header, text(k_receive, CURLE_OUT_OF_MEMORY), ""},
+        {"a head past its bound", endless_headers, text(k_receive, CURLE_WRITE_ERROR), ""},
+        {"head dripping a byte a second", drip_head, text(k_receive, CURLE_OPERATION_TIMEDOUT), ""},
+        {"body dripping a byte a second", drip_body, text(k_read, CURLE_OPERATION_TIMEDOUT), "x"},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        LoopbackServer server(after_request(k.script));
+        Call c;
+        c.url = server.url("/x");
+        c.recv_timeout_ms = 400;
+        c.timeout_ms = 10000;
+        Outcome o = perform(c);
+        EXPECT_EQ(o.rc, -1);
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(o.err, k.err);
+        EXPECT_LT(o.elapsed_ms, 5000);
+        EXPECT_EQ(o.body, k.body);
+        if (k.body.empty()) {
+            EXPECT_TRUE(o.events.empty());
+        } else {
+            EXPECT_EQ(o.headers.at(0).first, ":status");
+        }
+    }
+}
+
+// The receive time-out is measured from the last byte moved, not over the whole answer.
+TEST_F(WinhttpFault, SlowButSteadyAnswerIsNoTimeout) {
+    LoopbackServer server([](Conn &c) {
+        HttpRequest r;
+        if (!c.read_request(r)) return;
+        c.send("HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\n");
+        for (char ch : std::string("steady drips"))
+            if (!c.send(std::string(1, ch)) || !c.pause_ms(150)) return;
+    });
+    Call c;
+    c.url = server.url("/");
+    c.recv_timeout_ms = 1000;
+    Outcome o = perform(c);
+    EXPECT_EQ(o.rc, 0) << o.err;
+    EXPECT_EQ(o.body, "steady drips");
+    EXPECT_GT(o.elapsed_ms, 1000);
+}
+
+// Which time-out governs receiving: recv_timeout_ms, or timeout_ms when flags bit 1 is set.
+TEST_F(WinhttpFault, ReceiveTimeOutFollowsTheFlag) {
+    struct Case {
+        int32_t timeout_ms, recv_timeout_ms, flags;
+    } cases[] = {
+        {20000, 400, 0},
+        {400, 20000, VORNAK_FLAG_NO_RECV_TIMEOUT},
+    };
+    for (const Case &k : cases) {
+        LoopbackServer server(after_request(silent));
+        Call c;
+        c.url = server.url("/");
+        c.timeout_ms = k.timeout_ms;
+        c.recv_timeout_ms = k.recv_timeout_ms;
+        c.flags = k.flags;
+        Outcome o = perform(c);
+        EXPECT_EQ(o.err, text(k_receive, CURLE_OPERATION_TIMEDOUT)) << "flags " << k.flags;
+        EXPECT_GE(o.elapsed_ms, 350) << "flags " << k.flags;
+        EXPECT_LT(o.elapsed_ms, 5000) << "flags " << k.flags;
+    }
+}
+
+// A server that reads nothing stalls a large body: timeout_ms governs sending.
+TEST_F(WinhttpFault, StalledSendFailsTheSend) {
+    LoopbackServer server([](Conn &c) { c.pause_ms(10000); });
+    Call c;
+    c.method = "PUT";
+    c.body = std::string(64 * 1024 * 1024, 'b');
+    c.url = server.url("/upload");
+    c.timeout_ms = 500;
+    c.recv_timeout_ms = 20000;
+    Outcome o = perform(c);
+    EXPECT_EQ(o.rc, -1);
+    EXPECT_EQ(o.err, text(k_send, CURLE_OPERATION_TIMEDOUT));
+    EXPECT_LT(o.elapsed_ms, 5000);
+}
+
+// ---- through the client ------------------------------------------------------------------
+
+const char *const k_home = R"({"List":[{"Id":"a","Value":"b"}],"Basics":[]})";
+
+TEST_F(WinhttpFault, FailingFetchLeavesHeldResultsAlone) {
+    ASSERT_EQ(filmo_parse_homepage_json(k_home, std::strlen(k_home)), 0);
+    std::atomic<int> served{0};
+    LoopbackServer server([&served](Conn &c) {
+        HttpRequest r;
+        if (!c.read_request(r)) return;
+        if (served++ == 0 && r.target.find("GetCollectionPopular") != std::string::npos) {
+            c.send(http_response(200, "OK", {}, R"([{"Id":7,"Name":"Noir"}])"));
+            return;
+        }
+        c.send("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n{\"Id\":");  // then closes
+    });
+    filmo_set_host(server.url("").c_str());
+    ASSERT_EQ(filmo_use_curl(), 0);
+    ASSERT_EQ(filmo_get_collections("en-US"), 0) << filmo_last_error();
+    ASSERT_EQ(filmo_collection_count(), 1);
+
+    std::string failure = "transport: transport: " + text(k_read, CURLE_PARTIAL_FILE);
+    EXPECT_EQ(filmo_get_homepage("user", 1, "en-US", 1), 1);
+    EXPECT_EQ(std::string(filmo_last_error()), failure);
+    EXPECT_STREQ(filmo_home_json(), k_home);
+    EXPECT_STREQ(filmo_home_list_id(0), "a");
+
+    EXPECT_EQ(filmo_get_people_detail("nm1", "en-US"), 1);
+    EXPECT_EQ(std::string(filmo_last_error()), failure);
+    EXPECT_STREQ(filmo_home_json(), k_home);
+    EXPECT_EQ(filmo_collection_count(), 1);
+    EXPECT_STREQ(filmo_collection_name(0), "Noir");
+}
+
+TEST_F(WinhttpFault, RefusedConnectionThroughTheClient) {
+    std::string host = "http://127.0.0.1:" + std::to_string(filmo_test::unused_port());
+    filmo_set_host(host.c_str());
+    ASSERT_EQ(filmo_use_curl(), 0);
+    EXPECT_EQ(filmo_get_collections("en-US"), 1);
+    EXPECT_EQ(std::string(filmo_last_error()),
+              "transport: transport: " + text(k_send, CURLE_COULDNT_CONNECT));
+    EXPECT_EQ(filmo_last_http_code(), 0);
+    EXPECT_EQ(filmo_collection_count(), 0);
+}
+
+}  // namespace
