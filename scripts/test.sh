@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the GoogleTest suite through ctest in a release configuration,
 # then again with AddressSanitizer + UndefinedBehaviorSanitizer (any report fails the run),
-# then the fuzz targets for a short fixed time each. Installs what it needs (run as root).
+# then the concurrency test under ThreadSanitizer, then the fuzz targets for a short fixed time
+# each. Installs what it needs (run as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -24,6 +25,13 @@ step "sanitizer tests"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 600
+
+step "thread sanitizer (in-memory fake transport under concurrent use)"
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFILMO_BUILD_TOOLS=OFF \
+  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_C_FLAGS=-fsanitize=thread \
+  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread >/dev/null
+cmake --build build/tsan -j "$jobs" --target fake_concurrency_test
+TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/fake_concurrency_test
 
 if [ -d fuzz ] && [ -f fuzz/CMakeLists.txt ] && grep -q add_executable fuzz/CMakeLists.txt; then
   step "fuzz targets (short runs)"
