@@ -27,7 +27,7 @@ if [ "$(cat "$pin" 2>/dev/null)" != "$want_pin" ]; then
 fi
 
 bookworm_pkgs=(cmake ninja-build g++ pkg-config make zlib1g-dev libcurl4-openssl-dev
-               libgtest-dev libgmock-dev libbenchmark-dev python3 ca-certificates)
+               libgtest-dev libgmock-dev libbenchmark-dev python3 ca-certificates valgrind)
 trixie_pkgs=(libyyjson-dev libyyjson0)
 if [ "${FILMO_WITH_FUZZ:-0}" = 1 ]; then
   bookworm_pkgs+=(clang libclang-rt-14-dev)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the GoogleTest suite through ctest in a release configuration,
 # then again with AddressSanitizer + UndefinedBehaviorSanitizer (any report fails the run),
-# then the concurrency test under ThreadSanitizer, then the fuzz targets for a short fixed time
-# each. Installs what it needs (run as root).
+# then the concurrency test under ThreadSanitizer, then every unit test under valgrind memcheck,
+# then the fuzz targets for a short fixed time each. Installs what it needs (run as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -32,6 +32,9 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFILMO_BUILD_TOOLS=O
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread >/dev/null
 cmake --build build/tsan -j "$jobs" --target fake_concurrency_test
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/fake_concurrency_test
+
+step "valgrind memcheck (release build, every unit test)"
+FILMO_VALGRIND_BUILD=build/valgrind scripts/valgrind.sh -LE soak
 
 if [ -d fuzz ] && [ -f fuzz/CMakeLists.txt ] && grep -q add_executable fuzz/CMakeLists.txt; then
   step "fuzz targets (short runs)"

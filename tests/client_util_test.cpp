@@ -169,10 +169,57 @@ TEST_F(ClientUtil, StableHashIsNeverNegativeAndNeverAbove31Bits) {
     }
 }
 
-TEST_F(ClientUtil, StableHashAnswersZeroWhenOutOfMemory) {
+TEST_F(ClientUtil, StableHashNeedsNoMemory) {
     vornak_alloc_fail_after(0);
-    EXPECT_EQ(hash_of("abc"), 0);
-    EXPECT_EQ(hash_of(""), 0);
+    EXPECT_EQ(hash_of("abc"), 1099313834);
+    EXPECT_EQ(hash_of(""), 371857150);
+    EXPECT_EQ(vornak_alloc_failures(), 0);
+}
+
+// The hash as its definition reads: the whole text decoded to UTF-16 first, then the units
+// hashed in pairs. The library hashes while decoding and takes ASCII eight bytes at a time.
+int64_t reference_hash(const std::string &s) {
+    std::vector<uint16_t> u;
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : 3;
+        uint32_t cp = more == 0 ? c : more == 1 ? c & 0x1F : more == 2 ? c & 0x0F : c & 0x07;
+        for (size_t k = 1; k <= more; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
+        i += more + 1;
+        if (cp <= 0xFFFF) {
+            u.push_back(static_cast<uint16_t>(cp));
+        } else {
+            u.push_back(static_cast<uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            u.push_back(static_cast<uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        }
+    }
+    uint32_t h1 = 5381, h2 = 5381;
+    for (size_t i = 0; i < u.size(); i += 2) {
+        if (u[i] == 0) break;
+        h1 = (h1 * 33u) ^ u[i];
+        if (i + 1 == u.size() || u[i + 1] == 0) break;
+        h2 = (h2 * 33u) ^ u[i + 1];
+    }
+    const int32_t r = static_cast<int32_t>(h1 + h2 * 1566083941u);
+    return r == INT32_MIN ? 0 : std::llabs(r);
+}
+
+TEST_F(ClientUtil, StableHashAgreesWithItsDefinitionAcrossAsciiRuns) {
+    // Multi-byte characters and zero bytes at every offset around the eight-byte ASCII steps,
+    // after runs of odd and even length, so each lane meets each kind of unit.
+    const std::string inserts[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+                                   std::string(1, '\0')};
+    for (const std::string &ins : inserts) {
+        for (size_t before = 0; before < 20; ++before) {
+            for (size_t after = 0; after < 12; ++after) {
+                std::string s(before, 'a');
+                for (size_t i = 0; i < before; ++i) s[i] = static_cast<char>('a' + i % 26);
+                s += ins;
+                for (size_t i = 0; i < after; ++i) s.push_back(static_cast<char>('A' + i % 26));
+                ASSERT_EQ(hash_of(s), reference_hash(s)) << before << " " << after;
+            }
+        }
+    }
 }
 
 // ---- inflate -----------------------------------------------------------------------------
