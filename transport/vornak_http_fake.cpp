@@ -41,6 +41,15 @@ struct route {
 };
 
 std::mutex g_l;
+
+// Holds g_l for a scope. std::mutex reports a broken lock by throwing; nothing may cross the C
+// boundary, so such a failure ends the process here instead.
+struct route_lock {
+    route_lock() noexcept { g_l.lock(); }
+    ~route_lock() { g_l.unlock(); }
+    route_lock(const route_lock &) = delete;
+    route_lock &operator=(const route_lock &) = delete;
+};
 route *g_routes = nullptr;
 int g_n = 0;
 int g_cap = 0;
@@ -146,7 +155,7 @@ int32_t reg(const char *method, const char *url, const payload &p) {
         !copy_bytes(p.body, body_len, &body))
         return -1;
 
-    std::lock_guard<std::mutex> lock(g_l);
+    route_lock lock;
     route *r = upsert(method, url);
     if (!r) return -1;
     r->kind = p.kind;
@@ -384,7 +393,7 @@ int32_t fake_request(void *, const vornak_http_request *req, int32_t *status, ch
 
     answer a;
     {
-        std::lock_guard<std::mutex> lock(g_l);
+        route_lock lock;
         bump(g_total);
         if (writes(req->method)) bump(g_writes);
         std::free(g_last_req.exchange(described));
@@ -433,14 +442,14 @@ extern "C" int32_t vornak_fake_fail(const char *method, const char *url, const c
 }
 
 extern "C" int32_t vornak_fake_calls(const char *method, const char *url) {
-    std::lock_guard<std::mutex> lock(g_l);
+    route_lock lock;
     if (!method || !url) return g_total;
     const route *r = find(method, url);
     return r ? r->hits : 0;
 }
 
 extern "C" int32_t vornak_fake_calls_method(const char *method) {
-    std::lock_guard<std::mutex> lock(g_l);
+    route_lock lock;
     if (!method) return g_total;
     int64_t sum = 0;
     for (int i = 0; i < g_n; ++i)
@@ -449,7 +458,7 @@ extern "C" int32_t vornak_fake_calls_method(const char *method) {
 }
 
 extern "C" int32_t vornak_fake_writes_sent(void) {
-    std::lock_guard<std::mutex> lock(g_l);
+    route_lock lock;
     return g_writes;
 }
 
@@ -458,7 +467,7 @@ extern "C" const char *vornak_fake_last_request(void) {
 }
 
 extern "C" void vornak_fake_reset(void) {
-    std::lock_guard<std::mutex> lock(g_l);
+    route_lock lock;
     for (int i = 0; i < g_n; ++i) {
         release_payload(&g_routes[i]);
         std::free(g_routes[i].method);
