@@ -71,6 +71,16 @@ void format_key(home_key_text &out, const char *user_id, int32_t profile_id) {
     std::snprintf(out, sizeof out, "home|%s|%d", user_id, static_cast<int>(profile_id));
 }
 
+// The inflate buffer doubles as it fills, so up to half of it may be unused, and the slot keeps
+// the text as long as the page. The rest is given back; a refused shrink keeps the larger
+// block, which holds the same text: memory for this is never worth a failed fetch.
+void shrink(vornak_cptr<char> *text, size_t length) {
+    if (char *tight = static_cast<char *>(vornak_realloc(text->get(), length + 1))) {
+        (void)text->release();  // realloc has taken the old block
+        text->reset(tight);
+    }
+}
+
 // Builds the new index and takes the text (adopting `owned`, a malloc block of length + 1
 // bytes, or else copying `text`) beside the held page, and only then replaces it, so running
 // out of memory leaves the held page whole. -1 out of memory, -2 no object root.
@@ -220,6 +230,7 @@ int32_t filmo_home_fetch(const char *user_id, int32_t profile_id, const char *la
         filmo_set_err("%s", ierr);
         return FILMO_ERR_DECODE;
     }
+    shrink(&text, text_len);
 
     yyjson_doc *doc = filmo_parse_json(text.get(), text_len);
     if (!doc) {

@@ -81,12 +81,13 @@ struct home_basic {
     int32_t year;
     int32_t duration;
     int32_t is_tv;
-    const char **genres;  // owned
+    // The four arrays below are owned together, as one block released by the home index.
+    const char **genres;
     size_t genre_count;
-    const char **directors;  // owned
+    const char **directors;
     size_t director_count;
-    const char **rating_sources;  // owned
-    double *rating_values;        // owned
+    const char **rating_sources;
+    double *rating_values;
     size_t rating_count;
 };
 
@@ -257,8 +258,15 @@ int32_t filmo_jd(double *out, yyjson_val *value, const char *first, const char *
 int32_t filmo_jb(int32_t *out, yyjson_val *value, const char *first, const char *second);
 int32_t filmo_load_strarr(yyjson_val *array, const char ***out, size_t *count);
 // The conversions the readers apply, for callers that already hold the value.
+// A null v reads as absent: the default, result 0.
+int32_t filmo_val_js(yyjson_val *v, const char **out);
 int32_t filmo_val_ji(yyjson_val *v, int32_t *out);
+int32_t filmo_val_jll(yyjson_val *v, int64_t *out);
 double filmo_val_jd(yyjson_val *v);
+int32_t filmo_val_jb(yyjson_val *v, int32_t *out);
+// Stores the texts of the string elements of an array (yyjson_arr_size slots suffice) and
+// counts them; anything but an array stores none.
+size_t filmo_val_strarr(yyjson_val *array, const char **slots);
 
 // Cache clock: seconds since 1970. Tests may install their own clock (null restores time()).
 int64_t filmo_now();

@@ -412,19 +412,13 @@ double filmo_val_jd(yyjson_val *v) {
     return 0.0;
 }
 
-int32_t filmo_js(const char **out, yyjson_val *value, const char *first, const char *second) {
-    yyjson_val *v = filmo_geti(value, first, second);
+int32_t filmo_val_js(yyjson_val *v, const char **out) {
     const char *s = yyjson_is_str(v) ? unsafe_yyjson_get_str(v) : nullptr;
     if (out) *out = s;
     return s ? 1 : 0;
 }
 
-int32_t filmo_ji(int32_t *out, yyjson_val *value, const char *first, const char *second) {
-    return filmo_val_ji(filmo_geti(value, first, second), out);
-}
-
-int32_t filmo_jll(int64_t *out, yyjson_val *value, const char *first, const char *second) {
-    yyjson_val *v = filmo_geti(value, first, second);
+int32_t filmo_val_jll(yyjson_val *v, int64_t *out) {
     const uint8_t tag = yyjson_get_tag(v);
     int64_t r = 0;
     if (tag == k_real) {
@@ -440,6 +434,24 @@ int32_t filmo_jll(int64_t *out, yyjson_val *value, const char *first, const char
     return yyjson_is_num(v) ? 1 : 0;
 }
 
+int32_t filmo_val_jb(yyjson_val *v, int32_t *out) {
+    const bool found = yyjson_is_bool(v);
+    if (out) *out = found && unsafe_yyjson_get_bool(v) ? 1 : 0;
+    return found ? 1 : 0;
+}
+
+int32_t filmo_js(const char **out, yyjson_val *value, const char *first, const char *second) {
+    return filmo_val_js(filmo_geti(value, first, second), out);
+}
+
+int32_t filmo_ji(int32_t *out, yyjson_val *value, const char *first, const char *second) {
+    return filmo_val_ji(filmo_geti(value, first, second), out);
+}
+
+int32_t filmo_jll(int64_t *out, yyjson_val *value, const char *first, const char *second) {
+    return filmo_val_jll(filmo_geti(value, first, second), out);
+}
+
 int32_t filmo_jd(double *out, yyjson_val *value, const char *first, const char *second) {
     yyjson_val *v = filmo_geti(value, first, second);
     if (out) *out = filmo_val_jd(v);
@@ -447,10 +459,7 @@ int32_t filmo_jd(double *out, yyjson_val *value, const char *first, const char *
 }
 
 int32_t filmo_jb(int32_t *out, yyjson_val *value, const char *first, const char *second) {
-    yyjson_val *v = filmo_geti(value, first, second);
-    const bool found = yyjson_is_bool(v);
-    if (out) *out = found && unsafe_yyjson_get_bool(v) ? 1 : 0;
-    return found ? 1 : 0;
+    return filmo_val_jb(filmo_geti(value, first, second), out);
 }
 
 int32_t filmo_load_strarr(yyjson_val *array, const char ***out, size_t *count) {
@@ -460,15 +469,20 @@ int32_t filmo_load_strarr(yyjson_val *array, const char ***out, size_t *count) {
     if (n == 0 || !out) return 0;
     auto *texts = static_cast<const char **>(vornak_calloc(n, sizeof(const char *)));
     if (!texts) return -1;
+    const size_t stored = filmo_val_strarr(array, texts);
+    *out = texts;
+    if (count) *count = stored;
+    return 0;
+}
+
+size_t filmo_val_strarr(yyjson_val *array, const char **slots) {
     size_t stored = 0;
     size_t idx, max;
     yyjson_val *item;
     yyjson_arr_foreach(array, idx, max, item) {
-        if (yyjson_is_str(item)) texts[stored++] = unsafe_yyjson_get_str(item);
+        if (yyjson_is_str(item)) slots[stored++] = unsafe_yyjson_get_str(item);
     }
-    *out = texts;
-    if (count) *count = stored;
-    return 0;
+    return stored;
 }
 
 // ---- cache clock and expiry ----------------------------------------------------------------

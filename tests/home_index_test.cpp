@@ -2,9 +2,12 @@
 // data, and all-or-nothing when memory runs out.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <climits>
 #include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "filmo_internal.h"
 #include "home_pages.h"
@@ -254,8 +257,250 @@ TEST_F(HomeIndex, RunningOutOfMemoryAtAnyPointLeavesTheIndexEmpty) {
         EXPECT_EQ(-1, rc);
         EXPECT_TRUE(index_is_empty(ix));
     }
-    // Lists, text arrays, both rating arrays, playlists and their ids each allocate once.
-    EXPECT_EQ(16, n);
+    // Lists, each basic's one block for its text and rating arrays, playlists and their ids
+    // each allocate once.
+    EXPECT_EQ(13, n);
+}
+
+
+// ---- every record field as the two-spelling readers find it ---------------------------------
+
+// The index reads each record in one walk of its members; whatever the members, each field must
+// be exactly what the readers (filmo_js, filmo_ji, ...) give for the same object: the same
+// text pointer, the same number. Objects are drawn from keys that probe every lookup rule
+// (both spellings, case variants, keys cut by a NUL, near misses, duplicates through repeated
+// draws) and values of every kind.
+struct spelling_pair {
+    const char *first, *second;
+};
+
+const spelling_pair k_basic_keys[] = {
+    {"IMDbId", "imDbId"}, {"Title", "title"},       {"TagLine", "tagLine"},
+    {"Plot", "plot"},     {"PosterUrl", "posterUrl"}, {"PictureUrl", "pictureUrl"},
+    {"ID", "id"},         {"Year", "year"},         {"Duration", "duration"},
+    {"IsTVShow", "isTVShow"}, {"Genres", "genres"}, {"Directors", "directors"},
+    {"Ratings", "ratings"}};
+const spelling_pair k_continue_keys[] = {
+    {"IMDbId", "imDbId"}, {"Season", "season"},   {"Episode", "episode"},
+    {"Value", "value"},   {"Size", "size"},       {"Duration", "duration"},
+    {"SizeStr", "sizeStr"}, {"IsDuration", "isDuration"}, {"UpdatedAt", "updatedAt"}};
+const spelling_pair k_level30_keys[] = {{"IMDbID", "imDbID"}, {"Size", "size"},
+                                        {"FileName", "fileName"}};
+const spelling_pair k_spotlight_keys[] = {
+    {"Logo", "logo"}, {"Items", "items"}, {"Title", "title"}, {"OrderIndex", "orderIndex"}};
+const spelling_pair k_idval_keys[] = {{"Id", "id"}, {"Value", "value"}};
+const spelling_pair k_people_keys[] = {
+    {"ID", "id"}, {"Name", "name"}, {"KnowsFor", "knowsFor"}, {"ProfileUrl", "profileUrl"}};
+const spelling_pair k_membership_keys[] = {
+    {"Type", "type"}, {"Name", "name"}, {"IsActive", "isActive"}, {"Expiration", "expiration"}};
+const spelling_pair k_profile_keys[] = {{"ID", "id"},         {"Name", "name"},
+                                        {"Poster", "poster"}, {"Deleted", "deleted"},
+                                        {"IsEnabled", "isEnabled"}, {"IsEmpty", "isEmpty"}};
+
+// JSON key texts (escaped) near the field's spellings.
+std::vector<std::string> key_variants(const spelling_pair &p) {
+    std::string f = p.first, s = p.second, up, low, flip = f;
+    for (char c : f) {
+        up += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        low += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    char &last = flip.back();
+    last = std::isupper(static_cast<unsigned char>(last))
+               ? static_cast<char>(std::tolower(static_cast<unsigned char>(last)))
+               : static_cast<char>(std::toupper(static_cast<unsigned char>(last)));
+    return {f,      f,        s,      s,     up,    low,   flip, f + "\\u0000x",
+            up + "\\u0000", s + "\\u0000", "\\u0000" + f, f + "x", f.substr(1), "\\u00c9" + f};
+}
+
+std::string random_value(std::mt19937 &rng, int tag) {
+    const std::string t = std::to_string(tag);
+    switch (rng() % 14) {
+    case 0: return "\"t" + t + "\"";
+    case 1: return t;
+    case 2: return "-" + t;
+    case 3: return t + ".75";
+    case 4: return "-" + t + ".25";
+    case 5: return "true";
+    case 6: return "false";
+    case 7: return "null";
+    case 8: return "[\"g" + t + "\", 1, \"h\"]";
+    case 9: return "{\"r" + t + "\": 1.5, \"s\": \"x\", \"n\": 7}";
+    case 10: return "3000000000";
+    case 11: return "1e19";
+    case 12: return "[]";
+    default: return "{}";
+    }
+}
+
+template <size_t N>
+std::string random_objects(std::mt19937 &rng, const spelling_pair (&keys)[N], int count) {
+    std::vector<std::string> pool{"\"Other\"", "\"\""};
+    for (const spelling_pair &p : keys)
+        for (const std::string &k : key_variants(p)) pool.push_back("\"" + k + "\"");
+    std::string out = "[";
+    for (int i = 0; i < count; ++i) {
+        out += i ? ", {" : "{";
+        const int members = static_cast<int>(rng() % 17);
+        for (int m = 0; m < members; ++m) {
+            if (m) out += ", ";
+            out += pool[rng() % pool.size()] + ": " + random_value(rng, i * 100 + m);
+        }
+        out += "}";
+    }
+    return out + "]";
+}
+
+// The field must be what the reader gives for the same object and spellings.
+template <class T>
+void expect_read(T got, yyjson_val *o, const spelling_pair &p,
+                 int32_t (*read)(T *, yyjson_val *, const char *, const char *)) {
+    T want{};
+    read(&want, o, p.first, p.second);
+    EXPECT_EQ(want, got) << p.first;
+}
+void expect_strarr(const char *const *got, size_t got_count, yyjson_val *o,
+                   const spelling_pair &p) {
+    const char **want = nullptr;
+    size_t want_count = 0;
+    ASSERT_EQ(0, filmo_load_strarr(filmo_geti(o, p.first, p.second), &want, &want_count));
+    EXPECT_EQ(want == nullptr, got == nullptr) << p.first;
+    ASSERT_EQ(want_count, got_count) << p.first;
+    for (size_t i = 0; i < want_count; ++i) EXPECT_EQ(want[i], got[i]) << p.first;
+    std::free(want);
+}
+
+void expect_basic(const home_basic &r, yyjson_val *o) {
+    const spelling_pair *k = k_basic_keys;
+    expect_read(r.imdb, o, k[0], filmo_js);
+    expect_read(r.title, o, k[1], filmo_js);
+    expect_read(r.tagline, o, k[2], filmo_js);
+    expect_read(r.plot, o, k[3], filmo_js);
+    expect_read(r.poster_url, o, k[4], filmo_js);
+    expect_read(r.picture_url, o, k[5], filmo_js);
+    expect_read(r.id, o, k[6], filmo_ji);
+    expect_read(r.year, o, k[7], filmo_ji);
+    expect_read(r.duration, o, k[8], filmo_ji);
+    expect_read(r.is_tv, o, k[9], filmo_jb);
+    expect_strarr(r.genres, r.genre_count, o, k[10]);
+    expect_strarr(r.directors, r.director_count, o, k[11]);
+    yyjson_val *ratings = filmo_geti(o, k[12].first, k[12].second);
+    EXPECT_EQ(yyjson_obj_size(ratings) > 0, r.rating_sources != nullptr);
+    EXPECT_EQ(yyjson_obj_size(ratings) > 0, r.rating_values != nullptr);
+    size_t idx, max, n = 0;
+    yyjson_val *key, *val;
+    yyjson_obj_foreach(ratings, idx, max, key, val) {
+        if (!yyjson_is_num(val)) continue;
+        ASSERT_LT(n, r.rating_count);
+        EXPECT_EQ(yyjson_get_str(key), r.rating_sources[n]);
+        EXPECT_EQ(filmo_val_jd(val), r.rating_values[n]);
+        ++n;
+    }
+    EXPECT_EQ(n, r.rating_count);
+}
+
+void expect_continue(const home_continue &r, yyjson_val *o) {
+    const spelling_pair *k = k_continue_keys;
+    expect_read(r.imdb, o, k[0], filmo_js);
+    expect_read(r.season, o, k[1], filmo_ji);
+    expect_read(r.episode, o, k[2], filmo_ji);
+    expect_read(r.value, o, k[3], filmo_jd);
+    expect_read(r.size, o, k[4], filmo_jll);
+    expect_read(r.duration, o, k[5], filmo_js);
+    expect_read(r.size_str, o, k[6], filmo_js);
+    expect_read(r.is_duration, o, k[7], filmo_jb);
+    expect_read(r.updated_at, o, k[8], filmo_js);
+}
+
+void expect_level30(const home_level30 &r, yyjson_val *o) {
+    expect_read(r.imdb, o, k_level30_keys[0], filmo_js);
+    expect_read(r.size, o, k_level30_keys[1], filmo_jll);
+    expect_read(r.file_name, o, k_level30_keys[2], filmo_js);
+}
+
+void expect_spotlight(const home_spotlight &r, yyjson_val *o) {
+    expect_read(r.logo, o, k_spotlight_keys[0], filmo_js);
+    expect_read(r.items, o, k_spotlight_keys[1], filmo_js);
+    expect_read(r.title, o, k_spotlight_keys[2], filmo_js);
+    expect_read(r.order_index, o, k_spotlight_keys[3], filmo_ji);
+}
+
+void expect_idval(const idval &r, yyjson_val *o) {
+    expect_read(r.id, o, k_idval_keys[0], filmo_js);
+    expect_read(r.value, o, k_idval_keys[1], filmo_js);
+}
+
+void expect_people(const home_people &r, yyjson_val *o) {
+    expect_read(r.id, o, k_people_keys[0], filmo_ji);
+    expect_read(r.name, o, k_people_keys[1], filmo_js);
+    expect_read(r.knows_for, o, k_people_keys[2], filmo_js);
+    expect_read(r.profile_url, o, k_people_keys[3], filmo_js);
+}
+
+void expect_membership(const membership &r, yyjson_val *o) {
+    expect_read(r.type, o, k_membership_keys[0], filmo_ji);
+    expect_read(r.name, o, k_membership_keys[1], filmo_js);
+    expect_read(r.is_active, o, k_membership_keys[2], filmo_jb);
+    expect_read(r.expiration, o, k_membership_keys[3], filmo_js);
+}
+
+void expect_profile(const profile &r, yyjson_val *o) {
+    const spelling_pair *k = k_profile_keys;
+    expect_read(r.id, o, k[0], filmo_ji);
+    expect_read(r.name, o, k[1], filmo_js);
+    expect_read(r.poster, o, k[2], filmo_js);
+    expect_read(r.deleted, o, k[3], filmo_jb);
+    expect_read(r.is_enabled, o, k[4], filmo_jb);
+    expect_read(r.is_empty, o, k[5], filmo_jb);
+}
+
+template <class R, class Count>
+void expect_records(const R *recs, Count count, yyjson_val *arr, int made,
+                    void (*expect)(const R &, yyjson_val *)) {
+    ASSERT_EQ(static_cast<size_t>(made), yyjson_arr_size(arr));
+    ASSERT_EQ(static_cast<Count>(made), count);
+    for (int i = 0; i < made; ++i) {
+        SCOPED_TRACE(i);
+        expect(recs[i], yyjson_arr_get(arr, static_cast<size_t>(i)));
+    }
+}
+
+TEST_F(HomeIndex, RecordFieldsAreWhatTheTwoSpellingReadersFind) {
+    std::mt19937 rng(20261210);
+    const int n = 400;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        std::string page = "{\"Basics\": " + random_objects(rng, k_basic_keys, n) +
+                           ", \"Continues\": " + random_objects(rng, k_continue_keys, n) +
+                           ", \"Level30s\": " + random_objects(rng, k_level30_keys, n) +
+                           ", \"Spotlights\": " + random_objects(rng, k_spotlight_keys, n) +
+                           ", \"List\": " + random_objects(rng, k_idval_keys, n) +
+                           ", \"ExtentList\": " + random_objects(rng, k_idval_keys, n) +
+                           ", \"Peoples\": " + random_objects(rng, k_people_keys, n) +
+                           ", \"UserInfo\": {\"Memberships\": " +
+                           random_objects(rng, k_membership_keys, n) +
+                           ", \"Profiles\": " + random_objects(rng, k_profile_keys, n) + "}}";
+        load(page);
+        const filmo_home_index &ix = g_client.home_index;
+        yyjson_val *root = g_client.home_root;
+        yyjson_val *info = yyjson_obj_get(root, "UserInfo");
+        expect_records(ix.basics, ix.basic_count, yyjson_obj_get(root, "Basics"), n,
+                       &expect_basic);
+        expect_records(ix.continues, ix.continue_count, yyjson_obj_get(root, "Continues"), n,
+                       &expect_continue);
+        expect_records(ix.level30s, ix.level30_count, yyjson_obj_get(root, "Level30s"), n,
+                       &expect_level30);
+        expect_records(ix.spotlights, ix.spotlight_count, yyjson_obj_get(root, "Spotlights"),
+                       n, &expect_spotlight);
+        expect_records(ix.list, ix.list_count, yyjson_obj_get(root, "List"), n, &expect_idval);
+        expect_records(ix.extents, ix.extent_count, yyjson_obj_get(root, "ExtentList"), n,
+                       &expect_idval);
+        expect_records(ix.peoples, ix.people_count, yyjson_obj_get(root, "Peoples"), n,
+                       &expect_people);
+        expect_records(ix.memberships, ix.membership_count,
+                       yyjson_obj_get(info, "Memberships"), n, &expect_membership);
+        expect_records(ix.profiles, ix.profile_count, yyjson_obj_get(info, "Profiles"), n,
+                       &expect_profile);
+    }
 }
 
 }  // namespace
