@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "filmo.h"
+#include "filmo_internal.h"
 #include "loopback_server.h"
 #include "test_support.h"
 #include "vornak_http.h"
@@ -213,6 +214,39 @@ TEST_F(WinhttpFault, FailingFetchLeavesHeldResultsAlone) {
     EXPECT_STREQ(filmo_home_json(), k_home);
     EXPECT_EQ(filmo_collection_count(), 1);
     EXPECT_STREQ(filmo_collection_name(0), "Noir");
+}
+
+// The catalogue GET's 32 MB bound holds over the wire: a body of exactly 33554432 bytes is
+// taken whole, one byte more ends the exchange with the bound's message and hands out nothing.
+TEST_F(WinhttpFault, BodyBoundHoldsOverTheWire) {
+    const size_t bound = size_t{32} * 1048576;
+    LoopbackServer server([bound](Conn &c) {
+        HttpRequest r;
+        if (!c.read_request(r)) return;
+        const size_t len = r.target.find("over") != std::string::npos ? bound + 1 : bound;
+        // A JSON array padded with blanks to the exact length, sent in 1 MB pieces.
+        if (!c.send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(len) + "\r\n\r\n["))
+            return;
+        const std::string blanks(1048576, ' ');
+        size_t left = len - 2;
+        while (left > 0) {
+            const size_t n = left < blanks.size() ? left : blanks.size();
+            if (!c.send(blanks.substr(0, n))) return;  // the client stopped reading
+            left -= n;
+        }
+        c.send("]");
+    });
+    filmo_set_host(server.url("").c_str());
+    ASSERT_EQ(filmo_use_curl(), 0);
+
+    ASSERT_EQ(filmo_get_collections("exact"), 0) << filmo_last_error();
+    EXPECT_EQ(filmo_collection_count(), 0);
+    EXPECT_EQ(filmo_cache_entries(), 1);
+
+    EXPECT_EQ(filmo_get_collections("over"), 1);
+    EXPECT_STREQ(filmo_last_error(), "transport: body exceeds 32 MB bound");
+    EXPECT_EQ(filmo_last_http_code(), 200);
+    EXPECT_STREQ(g_client.colls_key, "exact");  // the held view stays
 }
 
 TEST_F(WinhttpFault, RefusedConnectionThroughTheClient) {
