@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "filmo_internal.h"
+#include "filmo_list_rule.h"
 
 namespace {
 
@@ -15,6 +16,14 @@ void free_playlists(playlist *lists, size_t n) {
     if (!lists) return;
     for (size_t i = 0; i < n; ++i) std::free(lists[i].imdb_ids);
     std::free(lists);
+}
+
+// One playlist object; -1 only when its id block ran out of memory.
+int32_t read_playlist(playlist &p, yyjson_val *el) {
+    filmo_js(&p.name, el, "Name", "name");
+    filmo_js(&p.origin_country, el, "OriginCountry", "originCountry");
+    filmo_js(&p.logo, el, "Logo", "logo");
+    return filmo_load_strarr(filmo_geti(el, "IMDbIds", "imDbIds"), &p.imdb_ids, &p.imdb_count);
 }
 
 // Collection records under construction: released with everything they own unless handed
@@ -58,31 +67,7 @@ int32_t filmo_read_collection(yyjson_val *obj, collection *c) {
 }
 
 int32_t filmo_index_playlists(yyjson_val *value, playlist **out, size_t *count) {
-    *out = nullptr;
-    *count = 0;
-    size_t n = yyjson_arr_size(value);  // 0 for an absent value or one that is no array
-    if (n == 0) return 0;
-    auto *lists = static_cast<playlist *>(vornak_calloc(n, sizeof(playlist)));
-    if (!lists) return -1;
-    size_t made = 0;
-    size_t idx, max;
-    yyjson_val *el;
-    yyjson_arr_foreach(value, idx, max, el) {
-        if (!yyjson_is_obj(el)) continue;
-        playlist *p = &lists[made];
-        filmo_js(&p->name, el, "Name", "name");
-        filmo_js(&p->origin_country, el, "OriginCountry", "originCountry");
-        filmo_js(&p->logo, el, "Logo", "logo");
-        if (filmo_load_strarr(filmo_geti(el, "IMDbIds", "imDbIds"), &p->imdb_ids,
-                              &p->imdb_count) != 0) {
-            free_playlists(lists, made);
-            return -1;
-        }
-        ++made;
-    }
-    *out = lists;
-    *count = made;
-    return 0;
+    return index_list(value, out, count, &read_playlist, &free_playlists);
 }
 
 void filmo_free_collection_records(collection *records, size_t count) {
