@@ -138,6 +138,7 @@ TEST_F(Cli, ShowsEachViewAsTables) {
          {"Michelle Yeoh"}},
         {{"popular", "--page", "2"}, {"page 2 (20)", "Michelle Yeoh", "Chloé Zhao"}, {"Saoirse"}},
         {{"popular", "--page-numbers=2"}, {"(40)", "Leonardo DiCaprio", "Chloé Zhao"}, {}},
+        {{"popular", "--page-num", "2"}, {"(40)"}, {}},
         {{"home"},
          {"Titles (37)", "The Shawshank Redemption", "Spirited Away",
           "Christopher Nolan: time, memory and heists", "Continue watching (0)"},
@@ -267,6 +268,8 @@ TEST_F(Cli, CommandLineMistakesExitWith64) {
         {{"home", "--page", "2"}, 64, "--page does not apply to home"},
         {{"person", "nm1", "--user", "u"}, 64, "--user does not apply to person"},
         {{"--host", "catalogue.test", "--fake-mode", "1", "home"}, 64, "--host asks a live server"},
+        {{"--pag", "2", "popular"}, 64, "option '--pag' is ambiguous"},
+        {{"popular", "--", "--page", "2"}, 64, "unexpected argument '--page'"},
     };
     for (const Failing &c : cases) expect_failure(c);
 }
@@ -281,6 +284,64 @@ TEST_F(Cli, HelpDocumentsEveryCommandAndOption) {
           "Exit status", "library version 1.0.0"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     EXPECT_EQ(filmo({"-h"}).out, r.out);
+}
+
+TEST_F(Cli, VersionNamesTheCommandAndTheLibrary) {
+    Outcome r = filmo({"--version"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "filmo 1.0.0 (library 1.0.0)\n");
+    EXPECT_EQ(r.err, "");
+}
+
+// Every option and command the help names is documented in the manual page too.
+TEST_F(Cli, ManPageDocumentsWhatTheHelpOffers) {
+    std::string page = slurp(FILMO_SOURCE_DIR "/tools/filmo.1");
+    ASSERT_FALSE(page.empty());
+    for (size_t at = 0; (at = page.find("\\-", at)) != std::string::npos;) page.replace(at, 2, "-");
+    std::string help = filmo({"--help"}).out;
+    std::vector<std::string> words = {".B home", ".B collections", ".BI person", ".B popular"};
+    for (size_t at = 0; (at = help.find("--", at)) != std::string::npos;) {
+        size_t end = help.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-", at + 2);
+        words.push_back(help.substr(at, end - at));
+        at = end;
+    }
+    ASSERT_GT(words.size(), 15u);
+    for (const std::string &w : words) EXPECT_NE(page.find(w), std::string::npos) << w;
+}
+
+struct Fitted {
+    std::string name;   // the person's name in the corpus, as JSON text
+    std::string shown;  // the first line of the person's table rendering
+};
+
+// The person's name heads its rendering, fitted to 78 terminal columns: wide characters take
+// two, combining marks none, controls become blanks and unprintable characters U+FFFD.
+TEST_F(Cli, TextsAreFittedToTerminalColumns) {
+    auto times = [](const std::string &s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += s;
+        return out;
+    };
+    const std::string cjk = "\xE4\xB8\xAD", acute_e = "e\xCC\x81", clapper = "\xF0\x9F\x8E\xAC";
+    const std::string more = "\xE2\x80\xA6", bad = "\xEF\xBF\xBD";
+    const Fitted cases[] = {
+        {times(cjk, 39), times(cjk, 39)},               // exactly 78 columns
+        {times(cjk, 50), times(cjk, 38) + more},        // 76 columns and the ellipsis
+        {times(acute_e, 100), times(acute_e, 77) + more},
+        {times(clapper, 3) + " take", times(clapper, 3) + " take"},
+        {times("x", 77) + cjk, times("x", 77) + more},  // the wide one does not fit
+        {"A\\tB\\u0085C\\u0378D", "A B" + bad + "C" + bad + "D"},
+    };
+    const std::string dir = tmp_ + "/corpus";
+    stdfs::create_directory(dir);
+    for (const Fitted &c : cases) {
+        SCOPED_TRACE(c.shown);
+        std::ofstream(dir + "/people-detail.nm1.json", std::ios::binary)
+            << "{\"Name\":\"" << c.name << "\"}";
+        Outcome r = filmo({"--corpus", dir, "person", "nm1"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n')), c.shown);
+    }
 }
 
 // A one-shot HTTP server on 127.0.0.1: answers the first request with a canned body and keeps the

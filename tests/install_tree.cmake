@@ -7,6 +7,16 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BINARY_DIR} --prefix ${pref
 if(rc)
   message(FATAL_ERROR "cmake --install failed")
 endif()
+# The command is installed with its manual page and runs from the installed tree.
+if(NOT EXISTS ${prefix}/share/man/man1/filmo.1)
+  message(FATAL_ERROR "cmake --install did not install the filmo manual page")
+endif()
+if(EXISTS ${BINARY_DIR}/tools/filmo)
+  execute_process(COMMAND ${prefix}/bin/filmo --version OUTPUT_VARIABLE version RESULT_VARIABLE rc)
+  if(rc OR NOT version MATCHES "^filmo [0-9.]+ \\(library [0-9.]+\\)")
+    message(FATAL_ERROR "the installed filmo --version failed: ${version}")
+  endif()
+endif()
 file(GLOB pcdir ${prefix}/lib*/pkgconfig ${prefix}/lib/*/pkgconfig)
 execute_process(COMMAND ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${pcdir}
                         pkg-config --cflags --libs filmo

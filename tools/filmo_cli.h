@@ -1,0 +1,90 @@
+// The filmo command's parts, each in a file of its own:
+//   filmo_options.cpp  the command line (getopt_long) and the help text;
+//   filmo_gather.cpp   what a view's accessors answer, as a yyjson document;
+//   filmo_layout.cpp   display widths (the C library's wcwidth) and table primitives;
+//   filmo_render.cpp   each view as tables, or the whole document as JSON (yyjson's writer);
+//   filmo.cpp          main: the source of the views, the fetch, the output.
+#ifndef FILMO_CLI_H
+#define FILMO_CLI_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <yyjson.h>
+
+namespace filmo_cli {
+
+constexpr int exit_usage = 64;  // the command line itself was wrong (sysexits EX_USAGE)
+
+// ---- command line -----------------------------------------------------------------------
+
+enum command_t { cmd_none = 0, cmd_home = 1, cmd_collections = 2, cmd_person = 4, cmd_popular = 8 };
+
+struct options {
+    command_t command = cmd_none;
+    std::string command_name;
+    std::string person_id;
+    const char *language = nullptr;
+    const char *user = nullptr;
+    int32_t profile = 0;
+    uint32_t home_flags = 0;
+    bool has_known_hash = false;
+    int64_t known_hash = 0;
+    int32_t page = 1;
+    int32_t page_size = 20;
+    int32_t page_numbers = 1;
+    const char *corpus = nullptr;
+    const char *host = nullptr;
+    bool has_mode = false;
+    int32_t mode = 0;
+    bool json = false;
+    bool raw = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Reads the command line into o; false with a message in problem when it is unusable.
+bool parse_args(int argc, char **argv, options &o, std::string &problem);
+extern const char usage_text[];
+
+// ---- gathering ----------------------------------------------------------------------------
+
+// Every accessor's answer for the view o names, built in doc (null when memory ran out).
+yyjson_mut_val *gather(yyjson_mut_doc *doc, const options &o);
+
+// ---- layout -------------------------------------------------------------------------------
+
+// A text made fit for one table cell or line: control characters become blanks, a malformed
+// byte or an unprintable character becomes U+FFFD, and at most `width` terminal columns are
+// kept (the last one then "…"). *used gets the columns taken.
+std::string fit(const std::string &s, size_t width, size_t *used);
+
+// One answer as cell text: "-" for none, lists joined with ", ", records with blanks, nothing
+// for a member that is not there.
+std::string cell(yyjson_mut_val *v);
+
+struct column {
+    const char *key;
+    const char *title;
+    size_t max_width;
+};
+
+// One table: a title line, then a line per record of the list rows.
+void print_table(yyjson_mut_val *rows, const std::vector<column> &cols, size_t indent = 2);
+// Label and value on one line; a long value wraps under itself at blanks.
+void print_line(const char *label, const std::string &value);
+// Heading of a list: "\nTitle (count)".
+void section(const char *title, size_t count);
+
+// ---- rendering ----------------------------------------------------------------------------
+
+// The view as readable tables.
+void show(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o);
+// The view with the last call's status as one JSON object; false when writing failed.
+bool print_json(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o);
+
+}  // namespace filmo_cli
+
+#endif  // FILMO_CLI_H
