@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the GoogleTest suite through ctest in a release configuration,
+# the Python package's pytest suite over that build (pip install ./python into a venv),
 # then again with AddressSanitizer + UndefinedBehaviorSanitizer (any report fails the run),
 # then the concurrency test under ThreadSanitizer, then every unit test under valgrind memcheck,
 # then the fuzz targets for a short fixed time each. Installs what it needs (run as root).
@@ -17,6 +18,12 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/nul
 cmake --build build/release -j "$jobs"
 step "release tests"
 ctest --test-dir build/release --output-on-failure -j "$jobs" --timeout 300
+
+step "python package (pip install ./python into a venv, pytest over the release build)"
+/usr/bin/python3 -m venv --system-site-packages build/pyvenv
+build/pyvenv/bin/pip install -q --no-build-isolation --no-index --no-deps --force-reinstall ./python
+FILMO_LIBRARY="$root/build/release/libfilmo.so" FILMO_CORPUS="$root/build/release/corpus" \
+  build/pyvenv/bin/python -m pytest -q -p no:cacheprovider python/tests
 
 step "sanitizer build (ASan + UBSan)"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFILMO_SANITIZE=ON >/dev/null

@@ -1,0 +1,46 @@
+"""The cache controls and the home page's content-hash exchange."""
+
+import filmo
+from conftest import USER
+
+
+def test_cache_answers_fresh_results_and_forgets_on_request(fake):
+    fake.collections()
+    fake.person("nm0000138")
+    assert fake.cache_entries() == 2
+    assert fake.cache_has("collections") and fake.cache_has("*")
+    assert not fake.cache_has("popular") and not fake.cache_has("home")
+    fake.collections()
+    assert fake.fake_stats().calls == 2  # the second collections came from the cache
+    fake.cache_invalidate("collections")
+    assert not fake.cache_has("collections") and fake.cache_entries() == 1
+    fake.collections()
+    assert fake.fake_stats().calls == 3
+    fake.cache_invalidate()
+    assert fake.cache_entries() == 0
+    fake.person("nm0000138")
+    fake.cache_clear()
+    assert not fake.cache_has("*")
+
+
+def test_an_expired_result_is_fetched_again(fake):
+    fake.set_ttl(person=1)
+    fake.person("nm0000138")
+    import time
+    time.sleep(2.1)  # the cache counts whole seconds
+    assert not fake.cache_has("person")
+    assert fake.cache_entries() == 1  # held, but no longer fresh
+    fake.person("nm0000138")
+    assert fake.fake_stats().calls == 2
+    fake.set_ttl(person=300)
+
+
+def test_known_hash_gets_the_unchanged_answer(fake):
+    page = fake.homepage(USER)
+    same = fake.homepage(USER, update=True, known_hash=page.hash)
+    assert isinstance(same, filmo.Unchanged)
+    assert same.known_hash == page.hash and same.content_hash == page.hash
+    assert "MD5HomePage" not in fake.fake_stats().last_url
+    other = fake.homepage(USER, update=True, known_hash=page.hash + 1)
+    assert isinstance(other, filmo.HomePage) and other.hash == page.hash
+    assert fake.homepage_hash() == page.hash  # the unchanged answer kept the page

@@ -1,0 +1,124 @@
+"""A transport written in Python: what it is asked, what it answers, and how its failures
+reach the caller without anything unwinding into the library."""
+
+import json
+import zlib
+
+import pytest
+
+import filmo
+from conftest import DATA
+
+COLLECTIONS = (DATA / "collections.en-US.json").read_bytes()
+HOME = (DATA / "homepage.anonymous-profile0.json").read_bytes()
+
+
+class Scripted:
+    """Answers with a function of the request and keeps every request."""
+
+    def __init__(self, answer):
+        self.answer = answer
+        self.seen = []
+
+    def __call__(self, request):
+        self.seen.append(request)
+        return self.answer(request)
+
+
+def test_views_through_a_python_transport(client):
+    t = Scripted(lambda r: filmo.Response(200, COLLECTIONS))
+    client.set_host("http://catalogue.test")
+    client.use_transport(t)
+    got = client.collections("sv-SE")
+    assert [c.name for c in got] == [c["Name"] for c in json.loads(COLLECTIONS)]
+    (request,) = t.seen
+    assert request.method == "GET"
+    assert request.url == "http://catalogue.test/api/AAA/GetCollectionPopular?language=sv-SE"
+    assert client.last_http_code == 200
+
+
+def test_home_page_hash_headers_both_ways(client):
+    def answer(request):
+        if request.header("md5homepage") == "77":
+            return filmo.Response(200, b"\xff", [("ContentHash", "77")])
+        return filmo.Response(200, zlib.compress(HOME), [("ContentHash", "77")])
+
+    t = Scripted(answer)
+    client.use_transport(t)
+    page = client.homepage()
+    assert len(page.basics) == 37 and page.content_hash == 77
+    assert t.seen[0].header("MD5HomePage") is None
+    again = client.homepage(update=True, known_hash=77)
+    assert isinstance(again, filmo.Unchanged) and again.content_hash == 77
+    assert t.seen[1].header("MD5HomePage") == "77"
+
+
+@pytest.mark.parametrize("answer,error,message", [
+    (filmo.Response(500, b"{}"), filmo.HttpError, "HTTP 500"),
+    (filmo.Response(404, b""), filmo.NotFound, ""),
+    (filmo.Response(200, b"{ not json"), filmo.DecodeError, "collections: invalid JSON"),
+    (filmo.Response(200, b""), filmo.EmptyError, "empty body"),
+    (filmo.Response(200, b"\xc3\x28"), filmo.DecodeError, ""),
+])
+def test_answers_the_library_refuses(client, answer, error, message):
+    client.use_transport(lambda r: answer)
+    with pytest.raises(error) as caught:
+        client.collections()
+    assert message in caught.value.message
+
+
+def test_failures_of_the_python_transport(client):
+    def refuse(request):
+        raise filmo.TransportFailure("no route to catalogue")
+
+    client.use_transport(refuse)
+    with pytest.raises(filmo.TransportError) as caught:
+        client.collections()
+    assert caught.value.message == "transport: transport: no route to catalogue"
+    assert caught.value.__cause__ is None
+
+    def broken(request):
+        return {}["missing"]
+
+    client.use_transport(broken)
+    with pytest.raises(filmo.TransportError) as caught:
+        client.person("nm0000138")
+    assert "python transport: KeyError: 'missing'" in caught.value.message
+    assert isinstance(caught.value.__cause__, KeyError)
+
+    for wrong in ("not a response", filmo.Response(-5), filmo.Response(200, b"[]", [(1, 2)])):
+        client.use_transport(lambda r, wrong=wrong: wrong)
+        with pytest.raises(filmo.TransportError, match="python transport"):
+            client.collections()
+
+
+def test_an_interrupt_in_the_transport_reaches_the_program(client):
+    def interrupted(request):
+        raise KeyboardInterrupt
+
+    client.use_transport(interrupted)
+    with pytest.raises(KeyboardInterrupt):
+        client.collections()
+    client.use_transport(lambda r: filmo.Response(200, COLLECTIONS))
+    assert client.collections()  # nothing left over from the interrupted call
+
+
+def test_a_failed_fetch_through_the_python_transport_keeps_the_view(client):
+    answers = [filmo.Response(200, COLLECTIONS), filmo.Response(500)]
+    client.use_transport(lambda r: answers.pop(0))
+    held = client.collections()
+    client.cache_invalidate("collections", "not its key")
+    client.set_ttl(collections=1)
+    client.cache_clear()
+    client.use_transport(lambda r: filmo.Response(200, COLLECTIONS))
+    assert client.collections() == held
+    client.use_transport(lambda r: filmo.Response(503))
+    client.cache_invalidate("collections")
+    with pytest.raises(filmo.HttpError):
+        client.collections()
+    client.set_ttl(collections=3600)
+
+
+def test_a_transport_must_be_callable(client):
+    with pytest.raises(TypeError):
+        client.use_transport("http://catalogue.test")

@@ -1,0 +1,72 @@
+"""How the package finds the library, the typed surface, and the prototypes against the
+public header."""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import filmo
+from filmo import _native
+from conftest import LIBRARY, REPO
+
+
+def run(code, env, cwd):
+    return subprocess.run([sys.executable, "-c", code], env=env, cwd=cwd, capture_output=True,
+                          text=True, timeout=60)
+
+
+def test_library_from_the_environment_then_beside_the_package(tmp_path):
+    package = Path(filmo.__file__).parent
+    copy = tmp_path / "filmo"
+    shutil.copytree(package, copy, ignore=shutil.ignore_patterns("__pycache__", "lib*.so*"))
+    env = {k: v for k, v in os.environ.items() if k != "FILMO_LIBRARY"}
+    env["PYTHONPATH"] = str(tmp_path)
+    show = "import filmo; print(filmo.Client().library_path)"
+
+    missing = run(show, env | {"FILMO_LIBRARY": str(tmp_path / "nowhere.so")}, tmp_path)
+    assert missing.returncode != 0 and "FILMO_LIBRARY=" in missing.stderr
+
+    shutil.copy(LIBRARY, copy / "libfilmo.so")
+    beside = run(show, env, tmp_path)
+    assert beside.returncode == 0, beside.stderr
+    assert beside.stdout.strip() == str(copy / "libfilmo.so")
+
+    chosen = run(show, env | {"FILMO_LIBRARY": str(LIBRARY)}, tmp_path)
+    assert chosen.stdout.strip() == str(LIBRARY)
+
+
+def test_package_is_typed():
+    assert (Path(filmo.__file__).parent / "py.typed").exists()
+
+
+# C types of the header as the prototypes must spell them.
+C_TYPES = {
+    "int32_t": _native.i32, "uint32_t": _native.u32, "int64_t": _native.i64,
+    "uint64_t": _native.u64, "double": _native.f64, "size_t": _native.size,
+    "const char *": _native.c_text, "void": None,
+}
+
+
+def test_prototypes_match_the_public_header():
+    header = (REPO / "include" / "filmo.h").read_text()
+    decls = re.findall(r"FILMO_API\s+([\w\s]+?\*?)\s*(filmo_\w+)\(([^)]*)\);", header)
+    assert len(decls) > 100
+    for ret, name, params in decls:
+        restype, argtypes = _native.PROTOTYPES[name]
+        assert restype is C_TYPES[" ".join(ret.replace("*", " *").split())], name
+        args = [] if params.strip() == "void" else [p.strip() for p in params.split(",")]
+        assert len(args) == len(argtypes), name
+        for arg, have in zip(args, argtypes):
+            ctype = " ".join(re.sub(r"\w+$", "", arg).replace("*", " *").split())
+            if ctype in C_TYPES:
+                assert have is C_TYPES[ctype], (name, arg)
+    assert {name for _, name, _ in decls} == {n for n in _native.PROTOTYPES if n.startswith("filmo_")}
+
+
+def test_record_layouts():
+    import ctypes
+    assert ctypes.sizeof(_native.HttpRequest) == 112
+    assert ctypes.sizeof(_native.Http) == 32
