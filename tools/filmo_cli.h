@@ -1,7 +1,8 @@
 // The filmo command's parts, each in a file of its own:
 //   filmo_options.cpp  the command line (getopt_long) and the help text;
 //   filmo_gather.cpp   what a view's accessors answer, as a yyjson document;
-//   filmo_layout.cpp   display widths (the C library's wcwidth) and table primitives;
+//   filmo_wcwidth.cpp  the characters of a text and their widths (the C library's wcwidth);
+//   filmo_layout.cpp   texts fitted to terminal columns, and table primitives;
 //   filmo_render.cpp   each view as tables, or the whole document as JSON (yyjson's writer);
 //   filmo.cpp          main: the source of the views, the fetch, the output.
 #ifndef FILMO_CLI_H
@@ -53,6 +54,18 @@ extern const char usage_text[];
 
 // Every accessor's answer for the view o names, built in doc (null when memory ran out).
 yyjson_mut_val *gather(yyjson_mut_doc *doc, const options &o);
+
+// ---- characters ---------------------------------------------------------------------------
+
+// One character as it is shown: control characters as a blank, a malformed byte or an
+// unprintable character as U+FFFD.
+struct shown_char {
+    std::string text;  // what is shown
+    size_t bytes;      // bytes of the source it stands for
+    size_t columns;    // terminal columns it takes: 0 for combining marks, 2 for wide ones
+};
+
+std::vector<shown_char> shown_chars(const std::string &s);
 
 // ---- layout -------------------------------------------------------------------------------
 

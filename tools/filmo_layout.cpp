@@ -1,9 +1,5 @@
-// Terminal layout for the filmo command: the columns a text takes (the C library's wcwidth,
-// read under a UTF-8 locale that is set for this thread only while a text is measured), texts
-// fitted to a width, and the table and label-line primitives the views are drawn with.
-#include <locale.h>
-#include <wchar.h>
-
+// Terminal layout for the filmo command: texts fitted to a number of terminal columns, and the
+// table and label-line primitives the views are drawn with.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -16,59 +12,15 @@ namespace filmo_cli {
 
 namespace {
 
-const char replacement[] = "\xEF\xBF\xBD";  // U+FFFD
-const char ellipsis[] = "\xE2\x80\xA6";     // U+2026, one column
-
-// The character tables of C.UTF-8 for the calling thread, for as long as this object lives.
-// The process locale is never changed, so the library's own calls never run under it.
-class utf8_ctype {
-public:
-    utf8_ctype() {
-        static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-        if (utf8) previous_ = uselocale(utf8);
-    }
-    ~utf8_ctype() {
-        if (previous_) uselocale(previous_);
-    }
-    utf8_ctype(const utf8_ctype &) = delete;
-    utf8_ctype &operator=(const utf8_ctype &) = delete;
-    bool active() const { return previous_ != static_cast<locale_t>(0); }
-
-private:
-    locale_t previous_ = static_cast<locale_t>(0);
-};
-
-struct piece {
-    std::string text;  // what is shown
-    size_t bytes;      // bytes of the source it stands for
-    size_t columns;
-};
-
-// The next character of s at i as it is shown. Without the UTF-8 tables every byte that starts
-// a character counts one column.
-piece next_piece(const std::string &s, size_t i, bool tables) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 0x20 || c == 0x7F) return {" ", 1, 1};
-    if (!tables) return {std::string(1, s[i]), 1, (c & 0xC0) == 0x80 ? 0u : 1u};
-    mbstate_t state{};
-    wchar_t wc = 0;
-    size_t len = mbrtowc(&wc, s.data() + i, s.size() - i, &state);
-    if (len == static_cast<size_t>(-1) || len == static_cast<size_t>(-2) || len == 0)
-        return {replacement, 1, 1};
-    int w = wcwidth(wc);
-    if (w < 0) return {replacement, len, 1};  // C1 controls, unassigned, beyond U+10FFFF
-    return {s.substr(i, len), len, static_cast<size_t>(w)};
-}
+const char ellipsis[] = "\xE2\x80\xA6";  // U+2026, one column
 
 }  // namespace
 
 std::string fit(const std::string &s, size_t width, size_t *used) {
-    utf8_ctype tables;
     std::string out;
     std::vector<std::pair<size_t, size_t>> kept;  // start in out and columns of each piece
     size_t cols = 0;
-    for (size_t i = 0; i < s.size();) {
-        piece p = next_piece(s, i, tables.active());
+    for (const shown_char &p : shown_chars(s)) {
         if (cols + p.columns > width) {
             // Make room for the ellipsis: drop whole characters until it fits.
             while (!kept.empty() && cols + 1 > width) {
@@ -83,7 +35,6 @@ std::string fit(const std::string &s, size_t width, size_t *used) {
         kept.emplace_back(out.size(), p.columns);
         out += p.text;
         cols += p.columns;
-        i += p.bytes;
     }
     if (used) *used = cols;
     return out;

@@ -50,11 +50,15 @@ def _arg(value: Optional[str]) -> Optional[bytes]:
     return raw
 
 
-def _i32(value: int, name: str) -> int:
+def _int(value: int, name: str, bits: int = 32) -> int:
     value = int(value)
-    if not -0x80000000 <= value <= 0x7FFFFFFF:
-        raise ValueError(f"{name} {value} does not fit in 32 bits")
+    if not -(1 << (bits - 1)) <= value < 1 << (bits - 1):
+        raise ValueError(f"{name} {value} does not fit in {bits} bits")
     return value
+
+
+def _i32(value: int, name: str) -> int:
+    return _int(value, name)
 
 
 class Client:
@@ -207,7 +211,8 @@ class Client:
         hash (HomePage.hash) the host passed as known_hash. Without known_hash no hash is
         sent. A fresh page in the cache is answered at once unless update is set."""
         with _lock:
-            self._lib.filmo_set_homepage_hash(known_hash if known_hash is not None else 0)
+            self._lib.filmo_set_homepage_hash(
+                _int(known_hash, "known_hash", 64) if known_hash is not None else 0)
             flags = (HOME_UPDATE if update else 0) | (HOME_VERSION_1 if version1 else 0)
             status = self._lib.filmo_get_homepage(_arg(user_id), _i32(profile_id, "profile_id"),
                                                   _arg(language), flags)

@@ -109,6 +109,8 @@ def test_texts_with_a_nul_character_are_refused_before_the_library(fake):
         fake.person("nm0000138\0x")
     with pytest.raises(ValueError):
         fake.popular_people(page=2**31)
+    with pytest.raises(ValueError):
+        fake.homepage(known_hash=2**63)
     assert fake.fake_stats().calls == 0
 
 
