@@ -12,7 +12,7 @@ from __future__ import annotations
 import ctypes
 import threading
 from dataclasses import dataclass
-from typing import Optional, Tuple, TypeVar, Union
+from typing import Optional, Tuple, Union
 
 from . import _native
 from .errors import error_for
@@ -29,7 +29,6 @@ VIEWS = ("home", "collections", "person", "popular")
 _lock = threading.RLock()
 _installed: Optional[Installed] = None  # the Python transport the library holds, kept alive
 
-T = TypeVar("T")
 
 
 @dataclass(frozen=True)
