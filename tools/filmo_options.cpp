@@ -170,14 +170,13 @@ std::string refusal(int c, const char *arg) {
     if (optopt >= opt_json) return option_name(optopt) + " takes no value";
     if (optopt != 0) return std::string("unknown option '-") + static_cast<char>(optopt) + "'";
     std::string given = arg ? arg : "";
-    std::string name = given.substr(2, given.find('=') == std::string::npos
-                                           ? std::string::npos : given.find('=') - 2);
+    given = given.substr(0, given.find('='));
+    if (given.compare(0, 2, "--") != 0 || given.size() == 2) return "unknown option '" + given + "'";
+    const std::string name = given.substr(2);
     int fits = 0;
     for (const struct option *o = long_options; o->name; ++o)
         if (std::strncmp(o->name, name.c_str(), name.size()) == 0) ++fits;
-    if (given.compare(0, 2, "--") == 0 && fits > 1 && !name.empty())
-        return "option '--" + name + "' is ambiguous";
-    return "unknown option '" + given.substr(0, given.find('=')) + "'";
+    return fits > 1 ? "option '" + given + "' is ambiguous" : "unknown option '" + given + "'";
 }
 
 command_t command_named(const std::string &word) {

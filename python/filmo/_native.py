@@ -10,6 +10,7 @@ from __future__ import annotations
 import ctypes
 import ctypes.util
 import os
+import threading
 from pathlib import Path
 from typing import Any, Dict, List, Optional, Sequence, Tuple
 
@@ -278,14 +279,16 @@ def load() -> Tuple[ctypes.CDLL, str]:
 
 _lib: Optional[ctypes.CDLL] = None
 _path: str = ""
+_loading = threading.Lock()
 
 
 def lib() -> ctypes.CDLL:
-    """The loaded library (loaded on first use)."""
+    """The loaded library (loaded on first use, once)."""
     global _lib, _path
-    if _lib is None:
-        _lib, _path = load()
-    return _lib
+    with _loading:
+        if _lib is None:
+            _lib, _path = load()
+        return _lib
 
 
 def path() -> str:
