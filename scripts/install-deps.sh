@@ -66,6 +66,8 @@ fi
 
 bookworm_pkgs=(cmake ninja-build g++ pkg-config make zlib1g-dev libcurl4-openssl-dev
                libgtest-dev libgmock-dev libbenchmark-dev python3 ca-certificates valgrind)
+# The TLS tests make their certificates with the openssl command.
+bookworm_pkgs+=(openssl)
 trixie_pkgs=(libyyjson-dev libyyjson0)
 if [ "${FILMO_WITH_FUZZ:-0}" = 1 ]; then
   bookworm_pkgs+=(clang libclang-rt-14-dev)
