@@ -183,9 +183,26 @@ def hash_encode():
         write(t, name, data)
 
 
+def head():
+    t = "fuzz_head"
+    plain = (b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContentHash: 1234\r\n"
+             b"contenthash: 99\r\nContent-Length: 2\r\n\r\n")
+    for name, status, fail, stop, text in [
+            ("plain", 200, 0xFF, 0xFF, plain),
+            ("blanks", 204, 0xFF, 0xFF, b"HTTP/1.1 204 No Content\nX-A:   b  \nX-E:\n: v\n"
+                                        b"no colon\rX-T:\t\tt\r\n\r\n"),
+            ("nul_cut", 200, 0xFF, 0xFF, b"HTTP/1.1 200 OK\r\nX-A: 1\r\nX-\x00B: 2\r\n"),
+            ("no_status_line", 401, 0xFF, 0xFF, b"\r\nWWW-Authenticate: Digest realm=r\r\n"),
+            ("stop_second", 500, 0xFF, 1, plain),
+            ("oom", 200, 3, 0xFF, plain),
+            ("negative_status", -7, 0xFF, 0xFF, b"HTTP/1.1 999 X\r\nA:B:C\r\n")]:
+        write(t, name, struct.pack("<iBB", status, fail, stop) + text)
+
+
 if __name__ == "__main__":
     homepage_json()
     inflate()
     fetch()
     transport()
     hash_encode()
+    head()

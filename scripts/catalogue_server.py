@@ -26,6 +26,10 @@ Where the fixture backend fails the transport (an unrouted URL, a missing fixtur
 server answers with an HTTP status instead: 404 for an unrouted URL, 500 with the fixture's text
 ("fake: homepage fixture missing", ...) as a text/plain body for a missing file.
 
+With --tls-cert (and --tls-key when the key is in a file of its own) the server speaks HTTPS
+only, with that certificate chain; a client that refuses the certificate or does not speak TLS
+is dropped without an answer. Without them it speaks plain HTTP.
+
 The first line on stdout is "listening 127.0.0.1:PORT" (flushed at once), so that a caller that
 asked for port 0 learns the port. Requests are logged on stderr unless --quiet is given. Stop it
 with SIGTERM or Ctrl-C.
@@ -34,6 +38,7 @@ with SIGTERM or Ctrl-C.
 import argparse
 import os
 import signal
+import ssl
 import sys
 import zlib
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -291,6 +296,23 @@ class Handler(BaseHTTPRequestHandler):
             self.not_found(["people-popular.404.json", "people-detail.404.json"])
 
 
+class TLSServer(ThreadingHTTPServer):
+    """The same server behind TLS. The handshake runs in each connection's own thread, so a
+    client that stalls or refuses the certificate holds up no other."""
+    context = None
+
+    def finish_request(self, request, client_address):
+        request.settimeout(15)
+        try:
+            tls = self.context.wrap_socket(request, server_side=True)
+        except (ssl.SSLError, OSError):
+            return
+        try:
+            super().finish_request(tls, client_address)
+        finally:
+            tls.close()
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(
         description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter,
@@ -300,13 +322,28 @@ def main(argv=None):
     parser.add_argument("--port", type=int, default=0,
                         help="port on 127.0.0.1 (default 0: an ephemeral port, printed first)")
     parser.add_argument("--quiet", action="store_true", help="do not log requests on stderr")
+    parser.add_argument("--tls-cert", metavar="PEM",
+                        help="serve HTTPS with this certificate chain (leaf first)")
+    parser.add_argument("--tls-key", metavar="PEM",
+                        help="the certificate's private key (default: in the --tls-cert file)")
     args = parser.parse_args(argv)
     if not os.path.isdir(args.corpus):
         parser.error("not a directory: %s" % args.corpus)
+    if args.tls_key and not args.tls_cert:
+        parser.error("--tls-key needs --tls-cert")
 
     Handler.corpus = Corpus(args.corpus)
     Handler.quiet = args.quiet
-    server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    server_class = ThreadingHTTPServer
+    if args.tls_cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        try:
+            context.load_cert_chain(args.tls_cert, args.tls_key)
+        except (OSError, ssl.SSLError) as e:
+            parser.error("cannot load the TLS certificate: %s" % e)
+        TLSServer.context = context
+        server_class = TLSServer
+    server = server_class(("127.0.0.1", args.port), Handler)
     server.daemon_threads = True
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     print("listening 127.0.0.1:%d" % server.server_address[1], flush=True)

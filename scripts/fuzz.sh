@@ -3,7 +3,9 @@
 # copy of its seed corpus, as many at once as there are cores. Any crash, leak, time-out or
 # out-of-memory report fails the script; the failing input and the log are kept under
 # fuzz/corpus-run/. Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
-# FILMO_FUZZ_BUILD names the build directory (default build/fuzz). See FUZZING.md.
+# FILMO_FUZZ_BUILD names the build directory (default build/fuzz), FILMO_FUZZ_JOBS how many
+# targets run at once (default: the number of cores). With FILMO_FUZZ_MERGE=1 the inputs of a
+# clean run that reach new coverage are merged into fuzz/seeds/<target>/. See FUZZING.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -11,9 +13,10 @@ root=$PWD
 seconds=${1:-20}
 shift || true
 build=${FILMO_FUZZ_BUILD:-build/fuzz}
-all_targets=(fuzz_homepage_json fuzz_inflate fuzz_fetch fuzz_transport fuzz_hash_encode)
+all_targets=(fuzz_homepage_json fuzz_inflate fuzz_fetch fuzz_transport fuzz_hash_encode
+             fuzz_head)
 targets=("${@:-${all_targets[@]}}")
-jobs=$(nproc)
+jobs=${FILMO_FUZZ_JOBS:-$(nproc)}
 
 # The longest input each target is given: enough for its structure, short enough to stay fast.
 max_len() {
@@ -80,3 +83,14 @@ if [ $failed -ne 0 ]; then
     exit 1
 fi
 echo "fuzz: all targets clean (${seconds}s each)"
+
+# Keeps the seeds as they are and adds only the grown inputs that reach new coverage.
+if [ "${FILMO_FUZZ_MERGE:-0}" = 1 ]; then
+    for t in "${targets[@]}"; do
+        before=$(find "$root/fuzz/seeds/$t" -type f | wc -l)
+        # shellcheck disable=SC2046
+        "$build/fuzz/$t" -merge=1 "$root/fuzz/seeds/$t" "$run_dir/$t/corpus" \
+            -max_len="$(max_len "$t")" $(dict "$t") >"$run_dir/$t/merge.log" 2>&1
+        echo "fuzz: $t seeds $before -> $(find "$root/fuzz/seeds/$t" -type f | wc -l)"
+    done
+fi

@@ -68,6 +68,8 @@ bookworm_pkgs=(cmake ninja-build g++ pkg-config make zlib1g-dev libcurl4-openssl
                libgtest-dev libgmock-dev libbenchmark-dev python3 ca-certificates valgrind)
 # The Python package: installed offline into a venv (Debian's setuptools and wheel), tested with pytest.
 bookworm_pkgs+=(python3-venv python3-pip python3-setuptools python3-wheel python3-pytest)
+# The TLS tests make their certificates with the openssl command.
+bookworm_pkgs+=(openssl)
 trixie_pkgs=(libyyjson-dev libyyjson0)
 if [ "${FILMO_WITH_FUZZ:-0}" = 1 ]; then
   bookworm_pkgs+=(clang libclang-rt-14-dev)

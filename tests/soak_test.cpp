@@ -7,7 +7,6 @@
 // allocator quarantines freed memory) and under valgrind the cycles run but memory is not
 // measured; those runs find leaks their own way.
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,32 +16,14 @@
 #include <vector>
 
 #include "filmo.h"
+#include "memory_probe.h"
 #include "test_support.h"
-
-#if defined(__has_include)
-#if __has_include(<valgrind/valgrind.h>)
-#include <valgrind/valgrind.h>
-#define FILMO_UNDER_VALGRIND() RUNNING_ON_VALGRIND
-#endif
-#endif
-#ifndef FILMO_UNDER_VALGRIND
-#define FILMO_UNDER_VALGRIND() 0
-#endif
-
-#if defined(__SANITIZE_ADDRESS__)
-#define FILMO_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define FILMO_ASAN 1
-#endif
-#endif
-#ifndef FILMO_ASAN
-#define FILMO_ASAN 0
-#endif
 
 namespace {
 
+using filmo_test::heap_in_use;
 using filmo_test::ManualClock;
+using filmo_test::resident_bytes;
 using filmo_test::reset_client;
 
 constexpr int kBasics = 24;
@@ -76,20 +57,6 @@ const char *const kPerson =
 const char *const kPageOne = R"([{"ID":1,"Name":"One"},{"ID":2,"Name":"Two"}])";
 const char *const kPageTwo = R"([{"ID":3,"Name":"Three"}])";
 const char *const kPageCamel = R"([{"id":4,"name":"Four"},{"id":5,"name":"Five"}])";
-
-// Bytes the heap holds (arena and mmapped blocks), and resident memory, of this process.
-long long heap_in_use() {
-    struct mallinfo2 mi = mallinfo2();
-    return static_cast<long long>(mi.uordblks + mi.hblkhd);
-}
-long long resident_bytes() {
-    long long size = 0, resident = 0;
-    FILE *f = std::fopen("/proc/self/statm", "r");
-    if (!f) return -1;
-    if (std::fscanf(f, "%lld %lld", &size, &resident) != 2) resident = -1;
-    std::fclose(f);
-    return resident * sysconf(_SC_PAGESIZE);
-}
 
 class Soak : public ::testing::Test {
 protected:

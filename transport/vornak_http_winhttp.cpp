@@ -12,6 +12,7 @@
 
 #include "vornak_alloc.h"
 #include "vornak_http.h"
+#include "vornak_winhttp_internal.h"
 #include "vornak_winhttp_platform.h"
 
 namespace {
@@ -139,10 +140,9 @@ void add_header(vornak_buf *block, const char *name, size_t name_len, const char
     }
 }
 
-// Turns the raw head (status line first) into the header block. Lines without a colon are
-// ignored; the name is kept untrimmed; the value starts past spaces and tabs and keeps its
-// trailing blanks; an empty name or value is left out.
-void collect_headers(wresp *rs, const char *head, size_t len) {
+}  // namespace
+
+void vornak_winhttp_head_block(const char *head, size_t len, vornak_buf *block) {
     if (!head || len == 0) return;
     const char *nul = static_cast<const char *>(std::memchr(head, 0, len));
     const char *end = nul ? nul : head + len;
@@ -159,31 +159,33 @@ void collect_headers(wresp *rs, const char *head, size_t len) {
         const char *value = colon + 1;
         while (value < p && (*value == ' ' || *value == '\t')) ++value;
         if (colon == line || value == p) continue;
-        add_header(&rs->block, line, static_cast<size_t>(colon - line), value,
+        add_header(block, line, static_cast<size_t>(colon - line), value,
                    static_cast<size_t>(p - value));
     }
 }
 
-// ":status" first, then each collected header. True when a sink asked to stop.
-bool flush_headers(wresp *rs) {
-    const vornak_http_request *req = rs->req;
+bool vornak_winhttp_flush_headers(const vornak_http_request *req, int32_t status,
+                                  const vornak_buf *block) {
     char code[24];
-    std::snprintf(code, sizeof code, "%ld", static_cast<long>(rs->status));
-    if (req->on_header(req->sink_ctx, ":status", code) != 0) {
-        rs->stopped = true;
-        return true;
-    }
-    const char *p = rs->block.data;
-    const char *end = p ? p + rs->block.len : p;
+    std::snprintf(code, sizeof code, "%ld", static_cast<long>(status));
+    if (req->on_header(req->sink_ctx, ":status", code) != 0) return true;
+    const char *p = block->data;
+    const char *end = p ? p + block->len : p;
     while (p < end) {
         const char *value = p + std::strlen(p) + 1;
-        if (req->on_header(req->sink_ctx, p, value) != 0) {
-            rs->stopped = true;
-            return true;
-        }
+        if (req->on_header(req->sink_ctx, p, value) != 0) return true;
         p = value + std::strlen(value) + 1;
     }
     return false;
+}
+
+namespace {
+
+// ":status" first, then each collected header. True when a sink asked to stop.
+bool flush_headers(wresp *rs) {
+    if (!vornak_winhttp_flush_headers(rs->req, rs->status, &rs->block)) return false;
+    rs->stopped = true;
+    return true;
 }
 
 // One body chunk: the headers go first, then the chunk; a stop ends the reading.
@@ -256,7 +258,7 @@ int32_t exchange(const vornak_http_request *req, int32_t *status, char **err) {
 
     size_t head_len = 0;
     const char *head = wplat_raw_head(x.get(), &head_len);
-    collect_headers(&rs, head, head_len);
+    vornak_winhttp_head_block(head, head_len, &rs.block);
 
     f = wplat_read_body(x.get(), on_chunk, &rs);
     if (f.step != WPLAT_OK) return fail_step(err, f);

@@ -10,6 +10,10 @@
 // since the last byte went out or came in, against the send time-out while the body is still
 // going out and the receive time-out otherwise; curl's own connect time-out covers connecting.
 // A time-out is reported with CURLE_OPERATION_TIMEDOUT, whatever curl makes of the abort.
+//
+// https is always verified: the peer's chain against the trusted authorities (the system's
+// store, or the PEM file of vornak_winhttp_trust_ca_file in tests) and the host name against
+// the certificate. Nothing in a request record or the environment turns that off.
 #include <curl/curl.h>
 
 #include <chrono>
@@ -19,6 +23,7 @@
 
 #include "vornak_alloc.h"
 #include "vornak_http.h"
+#include "vornak_winhttp_internal.h"
 #include "vornak_winhttp_platform.h"
 
 struct wplat {
@@ -73,6 +78,18 @@ int64_t idle_limit(const wplat *x) { return x->sending ? x->send_ms : x->recv_ms
 bool idle_expired(const wplat *x) {
     return x->connected && now_ms() - x->last_move >= idle_limit(x);
 }
+
+// The PEM file the test seam put in place of the system's store; null: the system's store.
+std::mutex g_trust_lock;
+char *g_trust_file = nullptr;
+
+// Holds g_trust_lock for a scope; a broken lock ends the process instead of throwing.
+struct trust_hold {
+    trust_hold() noexcept { g_trust_lock.lock(); }
+    ~trust_hold() { g_trust_lock.unlock(); }
+    trust_hold(const trust_hold &) = delete;
+    trust_hold &operator=(const trust_hold &) = delete;
+};
 
 CURLcode global_init() noexcept {
     static std::once_flag once;
@@ -257,6 +274,16 @@ bool build_headers(wplat *x, const char *text, size_t len) {
     return curl_easy_setopt(x->easy, CURLOPT_HTTPHEADER, x->headers) == CURLE_OK;
 }
 
+// The authorities a peer's chain must lead to. Only the seam changes them, and then to exactly
+// the authorities of its file: the system's directory of certificates is not searched besides.
+CURLcode trust_options(CURL *e) noexcept {
+    trust_hold hold;
+    if (!g_trust_file) return CURLE_OK;
+    CURLcode rc = curl_easy_setopt(e, CURLOPT_CAINFO, g_trust_file);
+    if (rc == CURLE_OK) rc = curl_easy_setopt(e, CURLOPT_CAPATH, static_cast<char *>(nullptr));
+    return rc;
+}
+
 // Session-wide settings: who we are, and nothing taken from the environment or shared.
 CURLcode session_options(wplat *x, const wplat_options *o) {
     CURL *e = x->easy;
@@ -275,6 +302,9 @@ CURLcode session_options(wplat *x, const wplat_options *o) {
     set(curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L));
     set(curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)));
     set(curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L));
+    set(curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L));
+    set(curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L));
+    set(trust_options(e));
     // curl remembers the schemes a 401 offered until it has judged them for a user. With a user
     // that wants no scheme it judges the first answer without answering the challenge itself,
     // keeps the Digest nonce for the retry, and judges the retry's answer afresh (a second 401
@@ -334,6 +364,13 @@ wplat_fail crack(wplat *x, const char *url) {
 }
 
 }  // namespace
+
+void vornak_winhttp_trust_ca_file(const char *pem_path) {
+    char *copy = pem_path ? strdup(pem_path) : nullptr;
+    trust_hold hold;
+    std::free(g_trust_file);
+    g_trust_file = copy;
+}
 
 wplat_fail wplat_open(wplat **out, const wplat_options *o) {
     *out = nullptr;

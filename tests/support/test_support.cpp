@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "filmo_internal.h"
+#include "vornak_winhttp_internal.h"
 
 namespace filmo_test {
 
@@ -112,6 +113,7 @@ void reset_client() {
     filmo_fake_reset();
     filmo_fake_mode(0);
     vornak_fake_reset();
+    vornak_winhttp_trust_ca_file(nullptr);
 }
 
 int64_t ManualClock::now = 0;

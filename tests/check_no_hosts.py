@@ -1,0 +1,65 @@
+#!/usr/bin/env python3
+"""Fails when a file of the source tree names a host outside this machine and the names reserved
+for documentation and tests: the repository names no package mirror (install-deps takes the
+archive from the machine's apt sources) and no server of any kind besides 127.0.0.1.
+
+Checked: every file but build trees and grown fuzz corpora; in each, the host of every URL ("scheme://host"), and every bare dotted name that ends in a
+common public top-level domain. Allowed: 127.0.0.0/8, localhost, and names under .example,
+.test, .invalid, .localhost or example.org/.com/.net.
+
+Usage: check_no_hosts.py SOURCE_DIR"""
+import os
+import re
+import sys
+
+SKIP_DIRS = {".git", "corpus-run", "__pycache__", ".cache"}
+# Fuzz inputs grown by mutation hold made-up names (mangled documentation domains); the named
+# seeds come from fuzz/make_seeds.py, which is checked.
+SKIP_PATHS = {os.path.join("fuzz", "seeds")}
+URL = re.compile(rb"[A-Za-z][A-Za-z0-9+.-]*://(?:[^/@\s\"'<>]*@)?([A-Za-z0-9.-]+)")
+# Top-level domains that are no member name in this code base (".at", ".io" are).
+BARE = re.compile(rb"(?<![A-Za-z0-9.@/-])((?:[A-Za-z0-9-]+\.)+(?:org|com|net|edu|gov|info|eu|uk|"
+                  rb"de|fr|nl|ch|jp|cn|ru|au|se|fi|dk|pl|cz|br))(?![A-Za-z0-9(-])")
+RESERVED = (".example", ".test", ".invalid", ".localhost", "example.org", "example.com",
+            "example.net")
+
+
+def allowed(host):
+    host = host.lower().rstrip(".")
+    if "." not in host or host == "localhost":
+        return True  # a single label names no outside host
+    if re.fullmatch(r"127(\.\d{1,3}){3}", host):
+        return True
+    for r in RESERVED:
+        if host == r.lstrip(".") or host.endswith(r if r.startswith(".") else "." + r):
+            return True
+    return False
+
+
+def main(root):
+    bad = []
+    for dirpath, dirnames, filenames in os.walk(root):
+        rel = os.path.relpath(dirpath, root)
+        dirnames[:] = [d for d in dirnames if d not in SKIP_DIRS and
+                       os.path.normpath(os.path.join(rel, d)) not in SKIP_PATHS and
+                       not (rel == "." and d.startswith("build"))]
+        for name in filenames:
+            path = os.path.join(dirpath, name)
+            try:
+                with open(path, "rb") as f:
+                    data = f.read()
+            except OSError:
+                continue
+            for pattern in (URL, BARE):
+                for m in pattern.finditer(data):
+                    host = m.group(1).decode("ascii", "replace")
+                    if not allowed(host):
+                        line = data.count(b"\n", 0, m.start()) + 1
+                        bad.append("%s:%d: %s" % (os.path.relpath(path, root), line, host))
+    for b in bad:
+        print("names an outside host: " + b)
+    return 1 if bad else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else "."))
