@@ -15,6 +15,7 @@
 #include "loopback_server.h"
 #include "test_support.h"
 #include "vornak_http.h"
+#include "winhttp_fault_scripts.h"
 #include "winhttp_test_common.h"
 
 namespace {
@@ -23,6 +24,7 @@ using filmo_test::Conn;
 using filmo_test::http_response;
 using filmo_test::HttpRequest;
 using filmo_test::LoopbackServer;
+using namespace winhttp_fault;
 using winhttp_test::Call;
 using winhttp_test::Outcome;
 using winhttp_test::perform;
@@ -40,50 +42,6 @@ std::string text(const char *step, CURLcode code) {
 const char *const k_receive = "WinHttpReceiveResponse";
 const char *const k_read = "WinHttpReadData";
 const char *const k_send = "WinHttpSendRequest";
-
-// What a broken server does once it has read the request.
-using Script = void (*)(Conn &);
-
-void garbage(Conn &c) { c.send("SSH-2.0-OpenSSH_9.2\r\nnot http at all\r\n\r\n"); }
-void head_held(Conn &c) {
-    c.send("HTTP/1.1 200 OK\r\nX-A: 1\r\n");
-    c.pause_ms(10000);
-}
-void head_cut(Conn &c) { c.send("HTTP/1.1 200 OK\r\nX-A: 1\r\n"); }
-void nothing(Conn &) {}
-void silent(Conn &c) { c.pause_ms(10000); }
-void body_cut(Conn &c) { c.send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789"); }
-void chunks_cut(Conn &c) {
-    c.send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\na\r\n0123456789\r\n10\r\nabc");
-}
-void chunk_garbage(Conn &c) {
-    c.send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\na\r\n0123456789\r\n");
-    if (c.pause_ms(100)) c.send("zz\r\n");
-}
-void huge_header(Conn &c) {
-    c.send("HTTP/1.1 200 OK\r\nX-Big: " + std::string(1024 * 1024, 'a') + "\r\n\r\n");
-}
-void endless_headers(Conn &c) {
-    std::string h = "HTTP/1.1 200 OK\r\n";
-    for (int i = 0; i < 6000; ++i)
-        h += "X-H" + std::to_string(i) + ": " + std::string(80, 'v') + "\r\n";
-    c.send(h + "Content-Length: 0\r\n\r\n");
-}
-void drip_head(Conn &c) {
-    c.send("HTTP/1.1 200 OK\r\n");
-    for (int i = 0; i < 10 && c.send("X") && c.pause_ms(1000);) ++i;
-}
-void drip_body(Conn &c) {
-    c.send("HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n");
-    for (int i = 0; i < 20 && c.send("x") && c.pause_ms(1000);) ++i;
-}
-
-LoopbackServer::Handler after_request(Script script) {
-    return [script](Conn &c) {
-        HttpRequest r;
-        if (c.read_request(r)) script(c);
-    };
-}
 
 TEST_F(WinhttpFault, EachBreakEndsInTheFailureOfItsStep) {
     struct Case {
