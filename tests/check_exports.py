@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Checks that a shared library or DLL exports exactly the operations its public headers declare."""
+"""Checks that a shared library or DLL exports exactly the operations its public headers declare
+(and that a DLL needs no DLL beyond the system's)."""
 import re
 import subprocess
 import sys
@@ -46,7 +47,22 @@ def pe_exports(path, objdump):
     return names
 
 
+# A DLL needs nothing beyond the system's own DLLs: the C and C++ runtimes are linked in.
+SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "winhttp.dll", "user32.dll", "advapi32.dll",
+               "ws2_32.dll", "ntdll.dll", "bcrypt.dll"}
+
+
+def pe_imports(path, objdump):
+    out = subprocess.run([objdump, "-p", path], check=True, capture_output=True,
+                         text=True).stdout
+    return {m.group(1) for m in re.finditer(r"^\s*DLL Name: (\S+)", out, re.M)}
+
+
 exported = pe_exports(lib, objdump) if objdump else elf_exports(lib)
+foreign = sorted(d for d in pe_imports(lib, objdump) if d.lower() not in SYSTEM_DLLS) \
+    if objdump else []
+for name in foreign:
+    print("needs a DLL that is not the system's:", name)
 
 missing = sorted(declared - exported)
 extra = sorted(exported - declared)
@@ -55,4 +71,4 @@ for name in missing:
 for name in extra:
     print("exported but not declared:", name)
 print(f"{len(declared)} declared, {len(exported)} exported")
-sys.exit(1 if missing or extra else 0)
+sys.exit(1 if missing or extra or foreign else 0)
