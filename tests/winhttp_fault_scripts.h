@@ -1,11 +1,20 @@
-// Servers that misbehave on purpose, for the real transport's fault tests: each script runs
-// once the request was read, on the connection's own thread.
+// What the real transport's fault tests share on every platform: servers that misbehave on
+// purpose (each script runs once the request was read, on the connection's own thread), and the
+// checks run against them. Each platform's test names the failure texts its service gives.
 #ifndef FILMO_WINHTTP_FAULT_SCRIPTS_H
 #define FILMO_WINHTTP_FAULT_SCRIPTS_H
 
-#include <string>
+#include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "filmo.h"
 #include "loopback_server.h"
+#include "winhttp_test_common.h"
 
 namespace winhttp_fault {
 
@@ -59,6 +68,86 @@ inline LoopbackServer::Handler after_request(Script script) {
     };
 }
 
+
+// One broken server and how the exchange with it ends.
+struct Break {
+    const char *what;
+    Script script;
+    std::string err;
+    std::string body;            // what reached on_body before the failure
+    const char *skip = nullptr;  // why this platform cannot show it, or null
+};
+
+// Each exchange fails with its step's text within its time-outs, and the sinks saw only what
+// came before the failure.
+inline void expect_breaks(const std::vector<Break> &cases) {
+    for (const Break &k : cases) {
+        SCOPED_TRACE(k.what);
+        if (k.skip) {
+            std::printf("[  SKIPPED ] %s: %s\n", k.what, k.skip);
+            continue;
+        }
+        LoopbackServer server(after_request(k.script));
+        winhttp_test::Call c;
+        c.url = server.url("/x");
+        c.recv_timeout_ms = 400;
+        c.timeout_ms = 10000;
+        winhttp_test::Outcome o = winhttp_test::perform(c);
+        EXPECT_EQ(o.rc, -1);
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(o.err, k.err);
+        EXPECT_LT(o.elapsed_ms, 5000);
+        EXPECT_EQ(o.body, k.body);
+        if (k.body.empty()) {
+            EXPECT_TRUE(o.events.empty());
+        } else {
+            EXPECT_EQ(o.headers.at(0).first, ":status");
+        }
+    }
+}
+
+// Through the client: the server answers the collections once, then every request with
+// `failing`; the failed fetches report `failure` and leave the results already held alone.
+inline void expect_failing_fetch_keeps_held(Script failing, const std::string &failure) {
+    const char *home = R"({"List":[{"Id":"a","Value":"b"}],"Basics":[]})";
+    ASSERT_EQ(filmo_parse_homepage_json(home, std::strlen(home)), 0);
+    std::atomic<int> served{0};
+    LoopbackServer server([&served, failing](Conn &c) {
+        HttpRequest r;
+        if (!c.read_request(r)) return;
+        if (served++ == 0 && r.target.find("GetCollectionPopular") != std::string::npos) {
+            c.send(filmo_test::http_response(200, "OK", {}, R"([{"Id":7,"Name":"Noir"}])"));
+            return;
+        }
+        failing(c);
+    });
+    filmo_set_host(server.url("").c_str());
+    ASSERT_EQ(filmo_use_curl(), 0);
+    ASSERT_EQ(filmo_get_collections("en-US"), 0) << filmo_last_error();
+    ASSERT_EQ(filmo_collection_count(), 1);
+
+    EXPECT_EQ(filmo_get_homepage("user", 1, "en-US", 1), 1);
+    EXPECT_EQ(std::string(filmo_last_error()), failure);
+    EXPECT_STREQ(filmo_home_json(), home);
+    EXPECT_STREQ(filmo_home_list_id(0), "a");
+
+    EXPECT_EQ(filmo_get_people_detail("nm1", "en-US"), 1);
+    EXPECT_EQ(std::string(filmo_last_error()), failure);
+    EXPECT_STREQ(filmo_home_json(), home);
+    EXPECT_EQ(filmo_collection_count(), 1);
+    EXPECT_STREQ(filmo_collection_name(0), "Noir");
+}
+
+// Through the client: nobody listens, and the fetch reports `failure`.
+inline void expect_refused_through_client(const std::string &failure) {
+    std::string host = "http://127.0.0.1:" + std::to_string(filmo_test::unused_port());
+    filmo_set_host(host.c_str());
+    ASSERT_EQ(filmo_use_curl(), 0);
+    EXPECT_EQ(filmo_get_collections("en-US"), 1);
+    EXPECT_EQ(std::string(filmo_last_error()), failure);
+    EXPECT_EQ(filmo_last_http_code(), 0);
+    EXPECT_EQ(filmo_collection_count(), 0);
+}
 
 }  // namespace winhttp_fault
 

@@ -5,7 +5,6 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -44,12 +43,7 @@ const char *const k_read = "WinHttpReadData";
 const char *const k_send = "WinHttpSendRequest";
 
 TEST_F(WinhttpFault, EachBreakEndsInTheFailureOfItsStep) {
-    struct Case {
-        const char *what;
-        Script script;
-        std::string err;
-        std::string body;  // delivered before the failure
-    } cases[] = {
+    expect_breaks({
         {"garbage instead of a status line", garbage, text(k_receive, CURLE_UNSUPPORTED_PROTOCOL),
          ""},
         {"head without end, held open", head_held, text(k_receive, CURLE_OPERATION_TIMEDOUT), ""},
@@ -63,26 +57,7 @@ TEST_F(WinhttpFault, EachBreakEndsInTheFailureOfItsStep) {
         {"a head past its bound", endless_headers, text(k_receive, CURLE_WRITE_ERROR), ""},
         {"head dripping a byte a second", drip_head, text(k_receive, CURLE_OPERATION_TIMEDOUT), ""},
         {"body dripping a byte a second", drip_body, text(k_read, CURLE_OPERATION_TIMEDOUT), "x"},
-    };
-    for (const Case &k : cases) {
-        SCOPED_TRACE(k.what);
-        LoopbackServer server(after_request(k.script));
-        Call c;
-        c.url = server.url("/x");
-        c.recv_timeout_ms = 400;
-        c.timeout_ms = 10000;
-        Outcome o = perform(c);
-        EXPECT_EQ(o.rc, -1);
-        EXPECT_EQ(o.status, 0);
-        EXPECT_EQ(o.err, k.err);
-        EXPECT_LT(o.elapsed_ms, 5000);
-        EXPECT_EQ(o.body, k.body);
-        if (k.body.empty()) {
-            EXPECT_TRUE(o.events.empty());
-        } else {
-            EXPECT_EQ(o.headers.at(0).first, ":status");
-        }
-    }
+    });
 }
 
 // The receive time-out is measured from the last byte moved, not over the whole answer.
@@ -142,36 +117,12 @@ TEST_F(WinhttpFault, StalledSendFailsTheSend) {
 
 // ---- through the client ------------------------------------------------------------------
 
-const char *const k_home = R"({"List":[{"Id":"a","Value":"b"}],"Basics":[]})";
+// The answer is cut short inside the body.
+void cut_body_of_50(Conn &c) { c.send("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n{\"Id\":"); }
 
 TEST_F(WinhttpFault, FailingFetchLeavesHeldResultsAlone) {
-    ASSERT_EQ(filmo_parse_homepage_json(k_home, std::strlen(k_home)), 0);
-    std::atomic<int> served{0};
-    LoopbackServer server([&served](Conn &c) {
-        HttpRequest r;
-        if (!c.read_request(r)) return;
-        if (served++ == 0 && r.target.find("GetCollectionPopular") != std::string::npos) {
-            c.send(http_response(200, "OK", {}, R"([{"Id":7,"Name":"Noir"}])"));
-            return;
-        }
-        c.send("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n{\"Id\":");  // then closes
-    });
-    filmo_set_host(server.url("").c_str());
-    ASSERT_EQ(filmo_use_curl(), 0);
-    ASSERT_EQ(filmo_get_collections("en-US"), 0) << filmo_last_error();
-    ASSERT_EQ(filmo_collection_count(), 1);
-
-    std::string failure = "transport: transport: " + text(k_read, CURLE_PARTIAL_FILE);
-    EXPECT_EQ(filmo_get_homepage("user", 1, "en-US", 1), 1);
-    EXPECT_EQ(std::string(filmo_last_error()), failure);
-    EXPECT_STREQ(filmo_home_json(), k_home);
-    EXPECT_STREQ(filmo_home_list_id(0), "a");
-
-    EXPECT_EQ(filmo_get_people_detail("nm1", "en-US"), 1);
-    EXPECT_EQ(std::string(filmo_last_error()), failure);
-    EXPECT_STREQ(filmo_home_json(), k_home);
-    EXPECT_EQ(filmo_collection_count(), 1);
-    EXPECT_STREQ(filmo_collection_name(0), "Noir");
+    expect_failing_fetch_keeps_held(cut_body_of_50,
+                                    "transport: transport: " + text(k_read, CURLE_PARTIAL_FILE));
 }
 
 // The catalogue GET's 32 MB bound holds over the wire: a body of exactly 33554432 bytes is
@@ -208,14 +159,7 @@ TEST_F(WinhttpFault, BodyBoundHoldsOverTheWire) {
 }
 
 TEST_F(WinhttpFault, RefusedConnectionThroughTheClient) {
-    std::string host = "http://127.0.0.1:" + std::to_string(filmo_test::unused_port());
-    filmo_set_host(host.c_str());
-    ASSERT_EQ(filmo_use_curl(), 0);
-    EXPECT_EQ(filmo_get_collections("en-US"), 1);
-    EXPECT_EQ(std::string(filmo_last_error()),
-              "transport: transport: " + text(k_send, CURLE_COULDNT_CONNECT));
-    EXPECT_EQ(filmo_last_http_code(), 0);
-    EXPECT_EQ(filmo_collection_count(), 0);
+    expect_refused_through_client("transport: transport: " + text(k_send, CURLE_COULDNT_CONNECT));
 }
 
 }  // namespace

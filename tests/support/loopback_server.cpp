@@ -1,8 +1,9 @@
-// The portable half of the test servers: request parsing, the HTTP server over a loopback
-// server, canned answers and scratch directories. Sockets, processes and the directory's
-// creation are the platform's (posix/, win32/).
+// The portable half of the test servers: connections, the loopback server and its workers,
+// request parsing, the HTTP server, canned answers and scratch directories. The socket calls
+// (socket_ops.h), processes and the directory's creation are the platform's (posix/, win32/).
 #include "loopback_server.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,9 +11,16 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "socket_ops.h"
+
 namespace filmo_test {
 
 namespace {
+
+int64_t now_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 std::string lower(std::string s) {
     for (char &c : s)
@@ -40,6 +48,43 @@ size_t HttpRequest::count(const std::string &name) const {
 }
 
 // ---- Conn --------------------------------------------------------------------------------
+
+bool Conn::fill(int timeout_ms) {
+    int64_t deadline = now_ms() + timeout_ms;
+    while (!stopping_->load()) {
+        int64_t left = deadline - now_ms();
+        if (left <= 0) return false;
+        int r = sock::wait_readable(fd_, static_cast<int>(left < 50 ? left : 50));
+        if (r < 0) return false;
+        if (r == 0) continue;
+        char buf[16384];
+        long n = sock::recv_some(fd_, buf, sizeof buf);
+        if (n <= 0) return false;
+        pending_.append(buf, static_cast<size_t>(n));
+        return true;
+    }
+    return false;
+}
+
+bool Conn::send(const std::string &bytes) {
+    size_t off = 0;
+    while (off < bytes.size()) {
+        long n = sock::send_some(fd_, bytes.data() + off, bytes.size() - off);
+        if (n <= 0) return false;
+        off += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool Conn::pause_ms(int ms) {
+    int64_t deadline = now_ms() + ms;
+    while (!stopping_->load()) {
+        int64_t left = deadline - now_ms();
+        if (left <= 0) return true;
+        if (sock::peer_gone(fd_, static_cast<int>(left < 20 ? left : 20))) return false;
+    }
+    return false;
+}
 
 bool Conn::read_request(HttpRequest &r, int timeout_ms) {
     size_t end;
@@ -78,6 +123,45 @@ bool Conn::read_request(HttpRequest &r, int timeout_ms) {
 }
 
 // ---- LoopbackServer ----------------------------------------------------------------------
+
+LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler)) {
+    listen_fd_ = sock::listen_loopback(&port_);
+    acceptor_ = std::thread([this] { accept_loop(); });
+}
+
+LoopbackServer::~LoopbackServer() {
+    stopping_.store(true);
+    acceptor_.join();
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        for (int fd : open_fds_)
+            if (fd >= 0) sock::shutdown_both(fd);
+    }
+    for (auto &t : workers_) t.join();
+    sock::close_fd(listen_fd_);
+}
+
+void LoopbackServer::accept_loop() {
+    while (!stopping_.load()) {
+        if (sock::wait_readable(listen_fd_, 20) <= 0) continue;
+        int fd = sock::accept_one(listen_fd_);
+        if (fd < 0) continue;
+        accepted_.fetch_add(1);
+        std::lock_guard<std::mutex> lock(mu_);
+        open_fds_.push_back(fd);
+        workers_.emplace_back([this, fd] {
+            Conn c(fd, &stopping_);
+            try {
+                handler_(c);
+            } catch (...) {
+            }
+            std::lock_guard<std::mutex> inner(mu_);
+            for (auto &open : open_fds_)
+                if (open == fd) open = -1;
+            sock::close_fd(fd);
+        });
+    }
+}
 
 std::string LoopbackServer::url(const std::string &path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -45,13 +44,7 @@ const unsigned long k_bad_answer = ERROR_WINHTTP_INVALID_SERVER_RESPONSE;
 
 TEST_F(WinhttpFault, EachBreakEndsInTheFailureOfItsStep) {
     using filmo_test::Gap;
-    struct Case {
-        const char *what;
-        Script script;
-        std::string err;
-        std::string body;  // what reached on_body before the failure
-        const char *gap;   // why this platform cannot show it, or null
-    } cases[] = {
+    expect_breaks({
         {"garbage instead of a status line", garbage, text(k_receive, k_bad_answer), "", nullptr},
         {"head without end, closed", head_cut, text(k_receive, k_bad_answer), "",
          filmo_test::platform_gap(Gap::truncated_answer)},
@@ -66,30 +59,7 @@ TEST_F(WinhttpFault, EachBreakEndsInTheFailureOfItsStep) {
          filmo_test::platform_gap(Gap::receive_timeout)},
         {"body dripping a byte a second", drip_body, text(k_query, ERROR_WINHTTP_TIMEOUT), "x",
          filmo_test::platform_gap(Gap::receive_timeout)},
-    };
-    for (const Case &k : cases) {
-        SCOPED_TRACE(k.what);
-        if (k.gap) {
-            std::printf("[  SKIPPED ] %s: %s\n", k.what, k.gap);
-            continue;
-        }
-        LoopbackServer server(after_request(k.script));
-        Call c;
-        c.url = server.url("/x");
-        c.recv_timeout_ms = 400;
-        c.timeout_ms = 10000;
-        Outcome o = perform(c);
-        EXPECT_EQ(o.rc, -1);
-        EXPECT_EQ(o.status, 0);
-        EXPECT_EQ(o.err, k.err);
-        EXPECT_LT(o.elapsed_ms, 5000);
-        EXPECT_EQ(o.body, k.body);
-        if (k.body.empty()) {
-            EXPECT_TRUE(o.events.empty());
-        } else {
-            EXPECT_EQ(o.headers.at(0).first, ":status");
-        }
-    }
+    });
 }
 
 // Text the platform cannot take as UTF-8 fails the step it belongs to, before any connection;
@@ -132,47 +102,14 @@ TEST_F(WinhttpFault, TextsThatAreNoUtf8) {
 
 // ---- through the client ------------------------------------------------------------------
 
-const char *const k_home = R"({"List":[{"Id":"a","Value":"b"}],"Basics":[]})";
-
 TEST_F(WinhttpFault, FailingFetchLeavesHeldResultsAlone) {
-    ASSERT_EQ(filmo_parse_homepage_json(k_home, std::strlen(k_home)), 0);
-    std::atomic<int> served{0};
-    LoopbackServer server([&served](Conn &c) {
-        HttpRequest r;
-        if (!c.read_request(r)) return;
-        if (served++ == 0 && r.target.find("GetCollectionPopular") != std::string::npos) {
-            c.send(http_response(200, "OK", {}, R"([{"Id":7,"Name":"Noir"}])"));
-            return;
-        }
-        // Then closes without a word.
-    });
-    filmo_set_host(server.url("").c_str());
-    ASSERT_EQ(filmo_use_curl(), 0);
-    ASSERT_EQ(filmo_get_collections("en-US"), 0) << filmo_last_error();
-    ASSERT_EQ(filmo_collection_count(), 1);
-
-    std::string failure =
-        "transport: transport: " + text(k_receive, k_bad_answer);
-    EXPECT_EQ(filmo_get_homepage("user", 1, "en-US", 1), 1);
-    EXPECT_EQ(std::string(filmo_last_error()), failure);
-    EXPECT_STREQ(filmo_home_json(), k_home);
-    EXPECT_STREQ(filmo_home_list_id(0), "a");
-
-    EXPECT_EQ(filmo_get_people_detail("nm1", "en-US"), 1);
-    EXPECT_EQ(std::string(filmo_last_error()), failure);
-    EXPECT_EQ(filmo_collection_count(), 1);
-    EXPECT_STREQ(filmo_collection_name(0), "Noir");
+    expect_failing_fetch_keeps_held(nothing,
+                                    "transport: transport: " + text(k_receive, k_bad_answer));
 }
 
 TEST_F(WinhttpFault, RefusedConnectionThroughTheClient) {
-    std::string host = "http://127.0.0.1:" + std::to_string(filmo_test::unused_port());
-    filmo_set_host(host.c_str());
-    ASSERT_EQ(filmo_use_curl(), 0);
-    EXPECT_EQ(filmo_get_collections("en-US"), 1);
-    EXPECT_EQ(std::string(filmo_last_error()),
-              "transport: transport: " + text(k_send, ERROR_WINHTTP_CANNOT_CONNECT));
-    EXPECT_EQ(filmo_last_http_code(), 0);
-    EXPECT_EQ(filmo_collection_count(), 0);
+    expect_refused_through_client("transport: transport: " +
+                                  text(k_send, ERROR_WINHTTP_CANNOT_CONNECT));
 }
 
 }  // namespace

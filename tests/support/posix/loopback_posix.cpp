@@ -17,6 +17,7 @@
 #include <stdexcept>
 
 #include "loopback_server.h"
+#include "socket_ops.h"
 #include "test_support.h"
 
 namespace filmo_test {
@@ -30,103 +31,56 @@ int64_t now_ms() {
 
 }  // namespace
 
-// ---- Conn --------------------------------------------------------------------------------
+// ---- sockets -----------------------------------------------------------------------------
 
-bool Conn::fill(int timeout_ms) {
-    int64_t deadline = now_ms() + timeout_ms;
-    while (!stopping_->load()) {
-        int64_t left = deadline - now_ms();
-        if (left <= 0) return false;
-        pollfd p{fd_, POLLIN, 0};
-        int r = ::poll(&p, 1, static_cast<int>(left < 50 ? left : 50));
-        if (r < 0 && errno != EINTR) return false;
-        if (r <= 0) continue;
-        char buf[16384];
-        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-        if (n <= 0) return false;
-        pending_.append(buf, static_cast<size_t>(n));
-        return true;
-    }
-    return false;
-}
+namespace sock {
 
-bool Conn::send(const std::string &bytes) {
-    size_t off = 0;
-    while (off < bytes.size()) {
-        ssize_t n = ::send(fd_, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        off += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool Conn::pause_ms(int ms) {
-    int64_t deadline = now_ms() + ms;
-    while (!stopping_->load()) {
-        int64_t left = deadline - now_ms();
-        if (left <= 0) return true;
-        pollfd p{fd_, POLLRDHUP, 0};
-        int r = ::poll(&p, 1, static_cast<int>(left < 20 ? left : 20));
-        if (r > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR))) return false;
-    }
-    return false;
-}
-
-// ---- LoopbackServer ----------------------------------------------------------------------
-
-LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler)) {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listen_fd_ < 0) throw std::runtime_error("socket failed");
+int listen_loopback(uint16_t *port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("socket failed");
     int one = 1;
-    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-        ::listen(listen_fd_, 64) != 0 ||
-        ::getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
-        ::close(listen_fd_);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, 64) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        ::close(fd);
         throw std::runtime_error("cannot listen on 127.0.0.1");
     }
-    port_ = ntohs(a.sin_port);
-    acceptor_ = std::thread([this] { accept_loop(); });
+    *port = ntohs(a.sin_port);
+    return fd;
 }
 
-LoopbackServer::~LoopbackServer() {
-    stopping_.store(true);
-    acceptor_.join();
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        for (int fd : open_fds_) ::shutdown(fd, SHUT_RDWR);
-    }
-    for (auto &t : workers_) t.join();
-    ::close(listen_fd_);
+int wait_readable(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    int r = ::poll(&p, 1, ms);
+    return r < 0 ? (errno == EINTR ? 0 : -1) : r > 0 ? 1 : 0;
 }
 
-void LoopbackServer::accept_loop() {
-    while (!stopping_.load()) {
-        pollfd p{listen_fd_, POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0) continue;
-        int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        accepted_.fetch_add(1);
-        std::lock_guard<std::mutex> lock(mu_);
-        open_fds_.push_back(fd);
-        workers_.emplace_back([this, fd] {
-            Conn c(fd, &stopping_);
-            try {
-                handler_(c);
-            } catch (...) {
-            }
-            std::lock_guard<std::mutex> inner(mu_);
-            for (auto &open : open_fds_)
-                if (open == fd) open = -1;
-            ::close(fd);
-        });
+int accept_one(int listen_fd) { return ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC); }
+
+long recv_some(int fd, char *buf, size_t n) { return static_cast<long>(::recv(fd, buf, n, 0)); }
+
+long send_some(int fd, const char *bytes, size_t n) {
+    for (;;) {
+        ssize_t sent = ::send(fd, bytes, n, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        return static_cast<long>(sent);
     }
 }
+
+bool peer_gone(int fd, int ms) {
+    pollfd p{fd, POLLRDHUP, 0};
+    return ::poll(&p, 1, ms) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
+
+void shutdown_both(int fd) { ::shutdown(fd, SHUT_RDWR); }
+
+void close_fd(int fd) { ::close(fd); }
+
+}  // namespace sock
 
 uint16_t unused_port() {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
