@@ -14,6 +14,7 @@
 
 #include "filmo.h"
 #include "loopback_server.h"
+#include "test_support.h"
 #include "winhttp_test_common.h"
 
 namespace winhttp_fault {
@@ -21,6 +22,21 @@ namespace winhttp_fault {
 using filmo_test::Conn;
 using filmo_test::HttpRequest;
 using filmo_test::LoopbackServer;
+
+// Every fault test starts and ends with a client in its state at load.
+class WinhttpFault : public ::testing::Test {
+protected:
+    void SetUp() override { filmo_test::reset_client(); }
+    void TearDown() override { filmo_test::reset_client(); }
+};
+
+// "<step> failed: <code>", the transport's failure text.
+inline std::string text(const char *step, unsigned long code) {
+    return std::string(step) + " failed: " + std::to_string(code);
+}
+
+const char *const k_receive = "WinHttpReceiveResponse";
+const char *const k_send = "WinHttpSendRequest";
 
 // What a broken server does once it has read the request.
 using Script = void (*)(Conn &);

@@ -28,19 +28,7 @@ using winhttp_test::Call;
 using winhttp_test::Outcome;
 using winhttp_test::perform;
 
-class WinhttpFault : public ::testing::Test {
-protected:
-    void SetUp() override { filmo_test::reset_client(); }
-    void TearDown() override { filmo_test::reset_client(); }
-};
-
-std::string text(const char *step, CURLcode code) {
-    return std::string(step) + " failed: " + std::to_string(static_cast<unsigned long>(code));
-}
-
-const char *const k_receive = "WinHttpReceiveResponse";
 const char *const k_read = "WinHttpReadData";
-const char *const k_send = "WinHttpSendRequest";
 
 TEST_F(WinhttpFault, EachBreakEndsInTheFailureOfItsStep) {
     expect_breaks({

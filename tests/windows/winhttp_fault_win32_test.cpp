@@ -27,19 +27,7 @@ using winhttp_test::Call;
 using winhttp_test::Outcome;
 using winhttp_test::perform;
 
-class WinhttpFault : public ::testing::Test {
-protected:
-    void SetUp() override { filmo_test::reset_client(); }
-    void TearDown() override { filmo_test::reset_client(); }
-};
-
-std::string text(const char *step, unsigned long code) {
-    return std::string(step) + " failed: " + std::to_string(code);
-}
-
-const char *const k_receive = "WinHttpReceiveResponse";
 const char *const k_query = "WinHttpQueryDataAvailable";
-const char *const k_send = "WinHttpSendRequest";
 const unsigned long k_bad_answer = ERROR_WINHTTP_INVALID_SERVER_RESPONSE;
 
 TEST_F(WinhttpFault, EachBreakEndsInTheFailureOfItsStep) {
