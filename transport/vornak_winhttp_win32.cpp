@@ -35,7 +35,8 @@ wchar_t *utf8_to_utf16(const char *text) {
     if (!text) return nullptr;
     int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
     if (units <= 0) return nullptr;
-    wide_ptr out(static_cast<wchar_t *>(vornak_malloc(sizeof(wchar_t) * static_cast<size_t>(units))));
+    size_t bytes = sizeof(wchar_t) * static_cast<size_t>(units);
+    wide_ptr out(static_cast<wchar_t *>(vornak_malloc(bytes)));
     if (!out) return nullptr;
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, out.get(), units) != units)
         return nullptr;
@@ -153,8 +154,8 @@ wplat_fail wplat_open(wplat **out, const wplat_options *o) {
 
     set_dword(x->request, k_option_disable_feature, k_disable_redirects);
     if (o->decompress) set_dword(x->request, k_option_decompression, k_decompress_gzip_deflate);
-    // Without the no-receive-time-out flag the transport hands a receive time-out of its own;
-    // with it, the overall one: setting it again changes nothing then.
+    // The request's receive time-out: the caller's own, or the overall one (the session's) when
+    // the caller asked for none of its own.
     set_dword(x->request, k_option_receive_timeout, static_cast<DWORD>(o->recv_ms));
 
     *out = guard.release();
@@ -181,8 +182,9 @@ wplat_fail wwork_send(wplat *x, bool with_headers, const void *body, uint32_t bo
     std::free(x->head);  // the answer before is replaced
     x->head = nullptr;
     x->head_len = 0;
-    const wchar_t *headers = with_headers && x->headers ? x->headers : WINHTTP_NO_ADDITIONAL_HEADERS;
-    DWORD units = with_headers && x->headers ? x->header_units : 0;
+    bool add = with_headers && x->headers;
+    const wchar_t *headers = add ? x->headers : WINHTTP_NO_ADDITIONAL_HEADERS;
+    DWORD units = add ? x->header_units : 0;
     LPVOID data = body ? const_cast<void *>(body) : WINHTTP_NO_REQUEST_DATA;
     DWORD n = body ? body_len : 0;
     if (!WinHttpSendRequest(x->request, headers, units, data, n, n, 0)) return failed(WPLAT_SEND);
