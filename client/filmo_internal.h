@@ -206,10 +206,14 @@ enum : int32_t {
 
 // ---- client core (client/) ---------------------------------------------------------------
 
-// Bounded printf into last_error (cut at 255 bytes); "" clears it.
+// Bounded printf into last_error (cut at 255 bytes); "" clears it. A toolchain whose printf
+// checks follow another runtime's dialect names the C99 one in FILMO_PRINTF_FORMAT.
+#ifndef FILMO_PRINTF_FORMAT
+#define FILMO_PRINTF_FORMAT printf
+#endif
 void filmo_set_err(const char *format, ...)
 #if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
+    __attribute__((format(FILMO_PRINTF_FORMAT, 1, 2)))
 #endif
     ;
 // Empties the last error: a success, a cache hit included, leaves no text.

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <limits>
 
+#include "filmo_clock.h"
 #include "filmo_internal.h"
 
 // ---- last error and text copies ------------------------------------------------------------
@@ -491,7 +492,7 @@ namespace {
 int64_t (*s_clock)() = nullptr;
 }
 
-int64_t filmo_now() { return s_clock ? s_clock() : static_cast<int64_t>(std::time(nullptr)); }
+int64_t filmo_now() { return s_clock ? s_clock() : filmo_system_seconds(); }
 
 void filmo_set_clock(int64_t (*clock)()) { s_clock = clock; }
 

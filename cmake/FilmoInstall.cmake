@@ -7,6 +7,10 @@ install(TARGETS filmo EXPORT filmoTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES include/filmo.h include/vornak_http.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+if(WIN32)
+  # For hosts whose linker makes its own import library from the module-definition file.
+  install(FILES ${PROJECT_BINARY_DIR}/filmo.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 install(EXPORT filmoTargets NAMESPACE filmo:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/filmo)
 
 configure_package_config_file(cmake/filmoConfig.cmake.in

@@ -64,6 +64,16 @@ if [ "$(cat "$pin" 2>/dev/null)" != "$want_pin" ]; then
   printf '%s\n' "$want_pin" > "$pin"; changed=1
 fi
 
+# The Windows cross build (FILMO_WITH_WINDOWS=1, scripts/windows.sh) builds yyjson from Debian's
+# own source package: trixie's deb-src line beside the binary one, same archive.
+if [ "${FILMO_WITH_WINDOWS:-0}" = 1 ]; then
+  src_list=/etc/apt/sources.list.d/filmo-trixie-src.list
+  want_src="deb-src $mirror trixie main"
+  if [ "$(cat "$src_list" 2>/dev/null)" != "$want_src" ]; then
+    printf '%s\n' "$want_src" > "$src_list"; changed=1
+  fi
+fi
+
 bookworm_pkgs=(cmake ninja-build g++ pkg-config make zlib1g-dev libcurl4-openssl-dev
                libgtest-dev libgmock-dev libbenchmark-dev python3 ca-certificates valgrind)
 # The Python package: installed offline into a venv (Debian's setuptools and wheel), tested with pytest.
@@ -73,6 +83,9 @@ bookworm_pkgs+=(openssl)
 trixie_pkgs=(libyyjson-dev libyyjson0)
 if [ "${FILMO_WITH_FUZZ:-0}" = 1 ]; then
   bookworm_pkgs+=(clang libclang-rt-14-dev)
+fi
+if [ "${FILMO_WITH_WINDOWS:-0}" = 1 ]; then
+  bookworm_pkgs+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64)
 fi
 
 missing=()

@@ -3,7 +3,8 @@
 # the Python package's pytest suite over that build (pip install ./python into a venv),
 # then again with AddressSanitizer + UndefinedBehaviorSanitizer (any report fails the run),
 # then the concurrency test under ThreadSanitizer, then every unit test under valgrind memcheck,
-# then the fuzz targets for a short fixed time each. Installs what it needs (run as root).
+# then filmo.dll cross-built for Windows with its tests under Wine, then the fuzz targets for a
+# short fixed time each. Installs what it needs (run as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -42,6 +43,9 @@ TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/fake_concurrency_test
 
 step "valgrind memcheck (release build, every unit test)"
 FILMO_VALGRIND_BUILD=build/valgrind scripts/valgrind.sh -LE soak
+
+step "Windows x64 DLL (mingw-w64 cross build) and its tests under Wine"
+scripts/windows.sh
 
 if [ -d fuzz ] && [ -f fuzz/CMakeLists.txt ] && grep -q add_executable fuzz/CMakeLists.txt; then
   step "fuzz targets (short runs)"

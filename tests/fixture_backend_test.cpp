@@ -9,11 +9,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "filmo_internal.h"
+#include "loopback_server.h"
 #include "test_support.h"
 
 namespace {
@@ -63,9 +65,8 @@ class FixtureBackend : public ::testing::Test {
 protected:
     void SetUp() override {
         reset_client();
-        char tmpl[] = "/tmp/filmo-corpus-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
+        scratch_ = std::make_unique<filmo_test::ScratchDir>();
+        root_ = scratch_->path();
         dir_ = root_ + "/corpus";
         stdfs::create_directory(dir_);
         for (const auto &f : corpus_files()) write(f.first, f.second);
@@ -78,8 +79,7 @@ protected:
 
     void TearDown() override {
         reset_client();
-        std::error_code ec;
-        stdfs::remove_all(root_, ec);
+        scratch_.reset();
     }
 
     void write(const std::string &name, const std::string &bytes) {
@@ -127,6 +127,7 @@ protected:
     static std::string hash_line(int64_t hash) { return "MD5HomePage: " + std::to_string(hash); }
     static int64_t hash_of(const char *text) { return filmo_stable_hash(text, std::strlen(text)); }
 
+    std::unique_ptr<filmo_test::ScratchDir> scratch_;
     std::string root_, dir_, anon_zlib_, auth_zlib_;
     const vornak_http *http_ = nullptr;
 };
@@ -224,8 +225,10 @@ TEST_F(FixtureBackend, RefusesWhatItCannotServeAndCountsIt) {
         SCOPED_TRACE(c.tail);
         std::map<std::string, std::string> saved;
         for (const char *name : c.absent) {
-            std::ifstream in(dir_ + "/" + name, std::ios::binary);
-            saved[name].assign(std::istreambuf_iterator<char>(in), {});
+            {  // closed before the removal: Windows refuses to remove an open file
+                std::ifstream in(dir_ + "/" + name, std::ios::binary);
+                saved[name].assign(std::istreambuf_iterator<char>(in), {});
+            }
             remove(name);
         }
         Reply got = ask(url(c.tail));

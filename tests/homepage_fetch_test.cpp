@@ -2,8 +2,6 @@
 // running out of memory, all through a scripted host transport.
 #include <gtest/gtest.h>
 
-#include <malloc.h>
-
 #include <climits>
 #include <cstring>
 #include <string>
@@ -571,7 +569,7 @@ TEST_F(HomeFetch, HeldTextIsCutToItsLengthAndARefusedCutStillSucceeds) {
         SCOPED_TRACE(n);
         ASSERT_STREQ(page.c_str(), filmo_home_json());
         EXPECT_EQ(page.size(), g_client.home_json_len);
-        const size_t block = malloc_usable_size(g_client.home_json);
+        const size_t block = filmo_test::heap_block_size(g_client.home_json);
         if (refused == 0) {
             EXPECT_LT(block, size_t{4096});
             EXPECT_EQ(hash_of(page), filmo_homepage_hash());

@@ -5,7 +5,6 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "loopback_server.h"
 #include "test_support.h"
 #include "vornak_http.h"
+#include "winhttp_fault_scripts.h"
 #include "winhttp_test_common.h"
 
 namespace {
@@ -23,75 +23,15 @@ using filmo_test::Conn;
 using filmo_test::http_response;
 using filmo_test::HttpRequest;
 using filmo_test::LoopbackServer;
+using namespace winhttp_fault;
 using winhttp_test::Call;
 using winhttp_test::Outcome;
 using winhttp_test::perform;
 
-class WinhttpFault : public ::testing::Test {
-protected:
-    void SetUp() override { filmo_test::reset_client(); }
-    void TearDown() override { filmo_test::reset_client(); }
-};
-
-std::string text(const char *step, CURLcode code) {
-    return std::string(step) + " failed: " + std::to_string(static_cast<unsigned long>(code));
-}
-
-const char *const k_receive = "WinHttpReceiveResponse";
 const char *const k_read = "WinHttpReadData";
-const char *const k_send = "WinHttpSendRequest";
-
-// What a broken server does once it has read the request.
-using Script = void (*)(Conn &);
-
-void garbage(Conn &c) { c.send("SSH-2.0-OpenSSH_9.2\r\nnot http at all\r\n\r\n"); }
-void head_held(Conn &c) {
-    c.send("HTTP/1.1 200 OK\r\nX-A: 1\r\n");
-    c.pause_ms(10000);
-}
-void head_cut(Conn &c) { c.send("HTTP/1.1 200 OK\r\nX-A: 1\r\n"); }
-void nothing(Conn &) {}
-void silent(Conn &c) { c.pause_ms(10000); }
-void body_cut(Conn &c) { c.send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789"); }
-void chunks_cut(Conn &c) {
-    c.send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\na\r\n0123456789\r\n10\r\nabc");
-}
-void chunk_garbage(Conn &c) {
-    c.send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\na\r\n0123456789\r\n");
-    if (c.pause_ms(100)) c.send("zz\r\n");
-}
-void huge_header(Conn &c) {
-    c.send("HTTP/1.1 200 OK\r\nX-Big: " + std::string(1024 * 1024, 'a') + "\r\n\r\n");
-}
-void endless_headers(Conn &c) {
-    std::string h = "HTTP/1.1 200 OK\r\n";
-    for (int i = 0; i < 6000; ++i)
-        h += "X-H" + std::to_string(i) + ": " + std::string(80, 'v') + "\r\n";
-    c.send(h + "Content-Length: 0\r\n\r\n");
-}
-void drip_head(Conn &c) {
-    c.send("HTTP/1.1 200 OK\r\n");
-    for (int i = 0; i < 10 && c.send("X") && c.pause_ms(1000);) ++i;
-}
-void drip_body(Conn &c) {
-    c.send("HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n");
-    for (int i = 0; i < 20 && c.send("x") && c.pause_ms(1000);) ++i;
-}
-
-LoopbackServer::Handler after_request(Script script) {
-    return [script](Conn &c) {
-        HttpRequest r;
-        if (c.read_request(r)) script(c);
-    };
-}
 
 TEST_F(WinhttpFault, EachBreakEndsInTheFailureOfItsStep) {
-    struct Case {
-        const char *what;
-        Script script;
-        std::string err;
-        std::string body;  // delivered before the failure
-    } cases[] = {
+    expect_breaks({
         {"garbage instead of a status line", garbage, text(k_receive, CURLE_UNSUPPORTED_PROTOCOL),
          ""},
         {"head without end, held open", head_held, text(k_receive, CURLE_OPERATION_TIMEDOUT), ""},
@@ -105,26 +45,7 @@ TEST_F(WinhttpFault, EachBreakEndsInTheFailureOfItsStep) {
         {"a head past its bound", endless_headers, text(k_receive, CURLE_WRITE_ERROR), ""},
         {"head dripping a byte a second", drip_head, text(k_receive, CURLE_OPERATION_TIMEDOUT), ""},
         {"body dripping a byte a second", drip_body, text(k_read, CURLE_OPERATION_TIMEDOUT), "x"},
-    };
-    for (const Case &k : cases) {
-        SCOPED_TRACE(k.what);
-        LoopbackServer server(after_request(k.script));
-        Call c;
-        c.url = server.url("/x");
-        c.recv_timeout_ms = 400;
-        c.timeout_ms = 10000;
-        Outcome o = perform(c);
-        EXPECT_EQ(o.rc, -1);
-        EXPECT_EQ(o.status, 0);
-        EXPECT_EQ(o.err, k.err);
-        EXPECT_LT(o.elapsed_ms, 5000);
-        EXPECT_EQ(o.body, k.body);
-        if (k.body.empty()) {
-            EXPECT_TRUE(o.events.empty());
-        } else {
-            EXPECT_EQ(o.headers.at(0).first, ":status");
-        }
-    }
+    });
 }
 
 // The receive time-out is measured from the last byte moved, not over the whole answer.
@@ -184,36 +105,12 @@ TEST_F(WinhttpFault, StalledSendFailsTheSend) {
 
 // ---- through the client ------------------------------------------------------------------
 
-const char *const k_home = R"({"List":[{"Id":"a","Value":"b"}],"Basics":[]})";
+// The answer is cut short inside the body.
+void cut_body_of_50(Conn &c) { c.send("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n{\"Id\":"); }
 
 TEST_F(WinhttpFault, FailingFetchLeavesHeldResultsAlone) {
-    ASSERT_EQ(filmo_parse_homepage_json(k_home, std::strlen(k_home)), 0);
-    std::atomic<int> served{0};
-    LoopbackServer server([&served](Conn &c) {
-        HttpRequest r;
-        if (!c.read_request(r)) return;
-        if (served++ == 0 && r.target.find("GetCollectionPopular") != std::string::npos) {
-            c.send(http_response(200, "OK", {}, R"([{"Id":7,"Name":"Noir"}])"));
-            return;
-        }
-        c.send("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n{\"Id\":");  // then closes
-    });
-    filmo_set_host(server.url("").c_str());
-    ASSERT_EQ(filmo_use_curl(), 0);
-    ASSERT_EQ(filmo_get_collections("en-US"), 0) << filmo_last_error();
-    ASSERT_EQ(filmo_collection_count(), 1);
-
-    std::string failure = "transport: transport: " + text(k_read, CURLE_PARTIAL_FILE);
-    EXPECT_EQ(filmo_get_homepage("user", 1, "en-US", 1), 1);
-    EXPECT_EQ(std::string(filmo_last_error()), failure);
-    EXPECT_STREQ(filmo_home_json(), k_home);
-    EXPECT_STREQ(filmo_home_list_id(0), "a");
-
-    EXPECT_EQ(filmo_get_people_detail("nm1", "en-US"), 1);
-    EXPECT_EQ(std::string(filmo_last_error()), failure);
-    EXPECT_STREQ(filmo_home_json(), k_home);
-    EXPECT_EQ(filmo_collection_count(), 1);
-    EXPECT_STREQ(filmo_collection_name(0), "Noir");
+    expect_failing_fetch_keeps_held(cut_body_of_50,
+                                    "transport: transport: " + text(k_read, CURLE_PARTIAL_FILE));
 }
 
 // The catalogue GET's 32 MB bound holds over the wire: a body of exactly 33554432 bytes is
@@ -250,14 +147,7 @@ TEST_F(WinhttpFault, BodyBoundHoldsOverTheWire) {
 }
 
 TEST_F(WinhttpFault, RefusedConnectionThroughTheClient) {
-    std::string host = "http://127.0.0.1:" + std::to_string(filmo_test::unused_port());
-    filmo_set_host(host.c_str());
-    ASSERT_EQ(filmo_use_curl(), 0);
-    EXPECT_EQ(filmo_get_collections("en-US"), 1);
-    EXPECT_EQ(std::string(filmo_last_error()),
-              "transport: transport: " + text(k_send, CURLE_COULDNT_CONNECT));
-    EXPECT_EQ(filmo_last_http_code(), 0);
-    EXPECT_EQ(filmo_collection_count(), 0);
+    expect_refused_through_client("transport: transport: " + text(k_send, CURLE_COULDNT_CONNECT));
 }
 
 }  // namespace

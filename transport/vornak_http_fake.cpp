@@ -3,17 +3,15 @@
 // injected failures, points code that speaks HTTP at g_fake_http, and afterwards reads what
 // was asked. One lock guards the table; it is never held while a sink runs or a drip sleeps.
 #include <atomic>
-#include <chrono>
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <thread>
 
 #include "vornak_alloc.h"
 #include "vornak_http.h"
+#include "vornak_thread.h"
 
 namespace {
 
@@ -40,16 +38,6 @@ struct route {
     int hits;
 };
 
-std::mutex g_l;
-
-// Holds g_l for a scope. std::mutex reports a broken lock by throwing; nothing may cross the C
-// boundary, so such a failure ends the process here instead.
-struct route_lock {
-    route_lock() noexcept { g_l.lock(); }
-    ~route_lock() { g_l.unlock(); }
-    route_lock(const route_lock &) = delete;
-    route_lock &operator=(const route_lock &) = delete;
-};
 route *g_routes = nullptr;
 int g_n = 0;
 int g_cap = 0;
@@ -72,7 +60,7 @@ bool writes(const char *method) {
     return false;
 }
 
-// ---- route table (callers hold g_l) ----------------------------------------------------------
+// ---- route table (callers hold the lock) --------------------------------------------------------
 
 route *find(const char *method, const char *url) {
     for (int i = 0; i < g_n; ++i)
@@ -155,7 +143,7 @@ int32_t reg(const char *method, const char *url, const payload &p) {
         !copy_bytes(p.body, body_len, &body))
         return -1;
 
-    route_lock lock;
+    vornak_lock_guard lock;
     route *r = upsert(method, url);
     if (!r) return -1;
     r->kind = p.kind;
@@ -284,7 +272,7 @@ void drip(const vornak_http_request *req, const answer &a) {
         ++chunks;
         if (req->on_body && req->on_body(req->sink_ctx, a.body.get() + off, n) != 0) return;
         if (a.drip_limit > 0 && chunks >= static_cast<uint64_t>(a.drip_limit)) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        vornak_sleep_ms(10);
     }
 }
 
@@ -305,7 +293,7 @@ const char *range_value(const vornak_http_request *req) {
     return nullptr;
 }
 
-// The answer of a byte resource (g_l held). A range that starts before the first byte
+// The answer of a byte resource (lock held). A range that starts before the first byte
 // ("bytes=-N") or ends before it starts is unsatisfiable (416), so no selection ever reaches
 // outside the resource.
 void file_answer(const route &r, const vornak_http_request *req, answer *a) {
@@ -352,7 +340,7 @@ void file_answer(const route &r, const vornak_http_request *req, answer *a) {
     if (count && std::strcmp(req->method, "HEAD") != 0) a->take_body(r.body + from, count);
 }
 
-// Copies the answer of a route out of the table (g_l held); the injected failure is returned
+// Copies the answer of a route out of the table (lock held); the injected failure is returned
 // through err instead.
 int32_t answer_of(route *r, const vornak_http_request *req, answer *a, char **err) {
     bump(r->hits);
@@ -393,7 +381,7 @@ int32_t fake_request(void *, const vornak_http_request *req, int32_t *status, ch
 
     answer a;
     {
-        route_lock lock;
+        vornak_lock_guard lock;
         bump(g_total);
         if (writes(req->method)) bump(g_writes);
         std::free(g_last_req.exchange(described));
@@ -442,14 +430,14 @@ extern "C" int32_t vornak_fake_fail(const char *method, const char *url, const c
 }
 
 extern "C" int32_t vornak_fake_calls(const char *method, const char *url) {
-    route_lock lock;
+    vornak_lock_guard lock;
     if (!method || !url) return g_total;
     const route *r = find(method, url);
     return r ? r->hits : 0;
 }
 
 extern "C" int32_t vornak_fake_calls_method(const char *method) {
-    route_lock lock;
+    vornak_lock_guard lock;
     if (!method) return g_total;
     int64_t sum = 0;
     for (int i = 0; i < g_n; ++i)
@@ -458,7 +446,7 @@ extern "C" int32_t vornak_fake_calls_method(const char *method) {
 }
 
 extern "C" int32_t vornak_fake_writes_sent(void) {
-    route_lock lock;
+    vornak_lock_guard lock;
     return g_writes;
 }
 
@@ -467,7 +455,7 @@ extern "C" const char *vornak_fake_last_request(void) {
 }
 
 extern "C" void vornak_fake_reset(void) {
-    route_lock lock;
+    vornak_lock_guard lock;
     for (int i = 0; i < g_n; ++i) {
         release_payload(&g_routes[i]);
         std::free(g_routes[i].method);

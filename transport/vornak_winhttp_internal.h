@@ -24,7 +24,7 @@ bool vornak_winhttp_flush_headers(const vornak_http_request *req, int32_t status
 
 // Test seam, defined by each platform file. With a path, every later exchange trusts exactly
 // the certificate authorities of that PEM file instead of the platform's own store; null (the
-// state at load) returns to the platform's store. Peer and host name verification stay on
+// state at load) returns to the platform's store. The Windows file keeps the system store. Peer and host name verification stay on
 // either way: nothing turns them off. The host serialises this against running exchanges.
 void vornak_winhttp_trust_ca_file(const char *pem_path);
 

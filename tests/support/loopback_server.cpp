@@ -1,35 +1,31 @@
+// The portable half of the test servers: connections, the loopback server and its workers,
+// request parsing, the HTTP server, canned answers and scratch directories. The socket calls
+// (socket_ops.h), processes and the directory's creation are the platform's (posix/, win32/).
 #include "loopback_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
+#include "socket_ops.h"
+
 namespace filmo_test {
 
 namespace {
+
+int64_t now_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 std::string lower(std::string s) {
     for (char &c : s)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
     return s;
-}
-
-int64_t now_ms() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -58,15 +54,34 @@ bool Conn::fill(int timeout_ms) {
     while (!stopping_->load()) {
         int64_t left = deadline - now_ms();
         if (left <= 0) return false;
-        pollfd p{fd_, POLLIN, 0};
-        int r = ::poll(&p, 1, static_cast<int>(left < 50 ? left : 50));
-        if (r < 0 && errno != EINTR) return false;
-        if (r <= 0) continue;
+        int r = sock::wait_readable(fd_, static_cast<int>(left < 50 ? left : 50));
+        if (r < 0) return false;
+        if (r == 0) continue;
         char buf[16384];
-        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        long n = sock::recv_some(fd_, buf, sizeof buf);
         if (n <= 0) return false;
         pending_.append(buf, static_cast<size_t>(n));
         return true;
+    }
+    return false;
+}
+
+bool Conn::send(const std::string &bytes) {
+    size_t off = 0;
+    while (off < bytes.size()) {
+        long n = sock::send_some(fd_, bytes.data() + off, bytes.size() - off);
+        if (n <= 0) return false;
+        off += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool Conn::pause_ms(int ms) {
+    int64_t deadline = now_ms() + ms;
+    while (!stopping_->load()) {
+        int64_t left = deadline - now_ms();
+        if (left <= 0) return true;
+        if (sock::peer_gone(fd_, static_cast<int>(left < 20 ? left : 20))) return false;
     }
     return false;
 }
@@ -107,47 +122,10 @@ bool Conn::read_request(HttpRequest &r, int timeout_ms) {
     return true;
 }
 
-bool Conn::send(const std::string &bytes) {
-    size_t off = 0;
-    while (off < bytes.size()) {
-        ssize_t n = ::send(fd_, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        off += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool Conn::pause_ms(int ms) {
-    int64_t deadline = now_ms() + ms;
-    while (!stopping_->load()) {
-        int64_t left = deadline - now_ms();
-        if (left <= 0) return true;
-        pollfd p{fd_, POLLRDHUP, 0};
-        int r = ::poll(&p, 1, static_cast<int>(left < 20 ? left : 20));
-        if (r > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR))) return false;
-    }
-    return false;
-}
-
 // ---- LoopbackServer ----------------------------------------------------------------------
 
 LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler)) {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listen_fd_ < 0) throw std::runtime_error("socket failed");
-    int one = 1;
-    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-        ::listen(listen_fd_, 64) != 0 ||
-        ::getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
-        ::close(listen_fd_);
-        throw std::runtime_error("cannot listen on 127.0.0.1");
-    }
-    port_ = ntohs(a.sin_port);
+    listen_fd_ = sock::listen_loopback(&port_);
     acceptor_ = std::thread([this] { accept_loop(); });
 }
 
@@ -156,21 +134,17 @@ LoopbackServer::~LoopbackServer() {
     acceptor_.join();
     {
         std::lock_guard<std::mutex> lock(mu_);
-        for (int fd : open_fds_) ::shutdown(fd, SHUT_RDWR);
+        for (int fd : open_fds_)
+            if (fd >= 0) sock::shutdown_both(fd);
     }
     for (auto &t : workers_) t.join();
-    ::close(listen_fd_);
-}
-
-std::string LoopbackServer::url(const std::string &path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    sock::close_fd(listen_fd_);
 }
 
 void LoopbackServer::accept_loop() {
     while (!stopping_.load()) {
-        pollfd p{listen_fd_, POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0) continue;
-        int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (sock::wait_readable(listen_fd_, 20) <= 0) continue;
+        int fd = sock::accept_one(listen_fd_);
         if (fd < 0) continue;
         accepted_.fetch_add(1);
         std::lock_guard<std::mutex> lock(mu_);
@@ -184,9 +158,13 @@ void LoopbackServer::accept_loop() {
             std::lock_guard<std::mutex> inner(mu_);
             for (auto &open : open_fds_)
                 if (open == fd) open = -1;
-            ::close(fd);
+            sock::close_fd(fd);
         });
     }
+}
+
+std::string LoopbackServer::url(const std::string &path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
 // ---- HttpServer --------------------------------------------------------------------------
@@ -228,107 +206,7 @@ std::string http_chunked(int status, const std::vector<std::string> &headers,
     return out + "0\r\n\r\n";
 }
 
-uint16_t unused_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);  // bound but never listening: connections are refused
-    return ntohs(a.sin_port);
-}
-
-// ---- processes ---------------------------------------------------------------------------
-
-namespace {
-
-std::vector<char *> argv_of(const std::vector<std::string> &argv) {
-    std::vector<char *> out;
-    for (auto &a : argv) out.push_back(const_cast<char *>(a.c_str()));
-    out.push_back(nullptr);
-    return out;
-}
-
-// Starts argv with stdout (and, when asked, stderr) on a pipe; stdin from /dev/null.
-pid_t spawn(const std::vector<std::string> &argv, int *out_fd, bool with_stderr) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
-    std::vector<char *> args = argv_of(argv);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(fds[1], 1);
-        if (with_stderr) ::dup2(fds[1], 2);
-        int devnull = ::open("/dev/null", O_RDONLY);
-        if (devnull >= 0) ::dup2(devnull, 0);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    if (pid < 0) {
-        ::close(fds[0]);
-        return -1;
-    }
-    *out_fd = fds[0];
-    return pid;
-}
-
-}  // namespace
-
-ChildProcess::ChildProcess(const std::vector<std::string> &argv) {
-    pid_ = spawn(argv, &out_fd_, false);
-}
-
-ChildProcess::~ChildProcess() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        int st = 0;
-        ::waitpid(pid_, &st, 0);
-    }
-    if (out_fd_ >= 0) ::close(out_fd_);
-}
-
-bool ChildProcess::read_line(std::string &line, int timeout_ms) {
-    int64_t deadline = now_ms() + timeout_ms;
-    for (;;) {
-        size_t eol = pending_.find('\n');
-        if (eol != std::string::npos) {
-            line = pending_.substr(0, eol);
-            pending_.erase(0, eol + 1);
-            return true;
-        }
-        int64_t left = deadline - now_ms();
-        if (out_fd_ < 0 || left <= 0) return false;
-        pollfd p{out_fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-        char buf[4096];
-        ssize_t n = ::read(out_fd_, buf, sizeof buf);
-        if (n <= 0) return false;
-        pending_.append(buf, static_cast<size_t>(n));
-    }
-}
-
-int run_command(const std::vector<std::string> &argv, std::string &out) {
-    int fd = -1;
-    pid_t pid = spawn(argv, &fd, true);
-    if (pid < 0) return -1;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    ::close(fd);
-    int st = 0;
-    if (::waitpid(pid, &st, 0) != pid || !WIFEXITED(st)) return -1;
-    return WEXITSTATUS(st);
-}
-
 // ---- ScratchDir --------------------------------------------------------------------------
-
-ScratchDir::ScratchDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "filmo-XXXXXX").string();
-    if (!::mkdtemp(&tmpl[0])) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-}
 
 ScratchDir::~ScratchDir() {
     std::error_code ec;

@@ -2,6 +2,7 @@
 #ifndef FILMO_TEST_SUPPORT_H
 #define FILMO_TEST_SUPPORT_H
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -72,6 +73,9 @@ std::string zlib_compress(const std::string &text, int level = 6);
 // hash and counters zeroed, the real clock, no allocation failures, fixture backend and
 // in-memory fake transport reset.
 void reset_client();
+
+// The usable size of a heap block from malloc (the platform's own query).
+size_t heap_block_size(void *block);
 
 // A clock the test moves by hand.
 struct ManualClock {
