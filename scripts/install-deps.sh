@@ -67,6 +67,10 @@ fi
 bookworm_pkgs=(cmake ninja-build g++ pkg-config make zlib1g-dev libcurl4-openssl-dev
                libgtest-dev libgmock-dev libbenchmark-dev python3 ca-certificates valgrind)
 trixie_pkgs=(libyyjson-dev libyyjson0)
+# ISA-L's igzip: the bounded inflate's inflater on x86-64 (zlib elsewhere).
+if [ "$(dpkg --print-architecture)" = amd64 ]; then
+  bookworm_pkgs+=(libisal-dev)
+fi
 if [ "${FILMO_WITH_FUZZ:-0}" = 1 ]; then
   bookworm_pkgs+=(clang libclang-rt-14-dev)
 fi
