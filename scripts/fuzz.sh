@@ -11,7 +11,8 @@ root=$PWD
 seconds=${1:-20}
 shift || true
 build=${FILMO_FUZZ_BUILD:-build/fuzz}
-all_targets=(fuzz_homepage_json fuzz_inflate fuzz_fetch fuzz_transport fuzz_hash_encode)
+all_targets=(fuzz_homepage_json fuzz_inflate fuzz_fetch fuzz_transport fuzz_hash_encode
+             fuzz_inflate_diff)
 targets=("${@:-${all_targets[@]}}")
 jobs=$(nproc)
 
