@@ -14,6 +14,7 @@ constexpr size_t k_inflate_max = size_t{64} * 1048576;  // 64 MB of output at mo
 constexpr size_t k_inflate_ratio = 64;                  // output bytes per input byte consumed
 constexpr size_t k_big_input = size_t{16} * 1048576;
 constexpr size_t k_min_start = 4096;
+constexpr size_t k_big_pages_from = size_t{4} << 20;
 
 size_t start_capacity(size_t input_len) {
     if (input_len >= k_big_input) return k_inflate_max;
@@ -56,11 +57,18 @@ int32_t filmo_inflate_with(const filmo_inflater &inflater, const void *input, si
     const stream_closer closer{inflater, state};
 
     size_t cap = start_capacity(input_len);
-    vornak_cptr<char> buf(static_cast<char *>(vornak_malloc(cap + 1)));
+    // The first block has room for the first doubling too, when that can be had: the
+    // doubling's reallocation then finds the block big enough and keeps it where it is, with
+    // no copy of the text so far and no fresh pages for it. The steps see only the capacity.
+    const size_t block = cap < k_inflate_max / 2 ? cap * 2 : k_inflate_max;
+    vornak_cptr<char> buf(static_cast<char *>(vornak_malloc(block + 1)));
+    if (!buf && block != cap) buf.reset(static_cast<char *>(vornak_malloc(cap + 1)));
     if (!buf) {
         std::snprintf(err, err_size, "zlib: oom");
         return -1;
     }
+    // A page's text is written once from end to end: big pages spare a fault per 4 KiB.
+    if (block >= k_big_pages_from) filmo_advise_big_pages(buf.get(), block + 1);
 
     const auto *in = static_cast<const uint8_t *>(input);
     size_t consumed = 0;

@@ -32,6 +32,11 @@ struct filmo_inflater {
 extern const filmo_inflater filmo_inflater_zlib;
 extern const filmo_inflater filmo_inflater_isal;
 
+// Tells the platform that a large heap block is about to be written from end to end, so it may
+// back the block with big pages (fewer page faults). A hint only: it may do nothing. One source
+// file per platform (filmo_pages_linux.cpp, filmo_pages_none.cpp).
+void filmo_advise_big_pages(void *block, size_t size);
+
 // The bounded inflate over a given inflater (filmo_inflate_zlib passes the build's own). When
 // guard_margin is given it receives the smallest (limit - produced) the ratio guard saw, so a
 // caller comparing inflaters can tell a verdict that lay within a few input bytes of the limit.

@@ -1,8 +1,9 @@
 # The inflater behind the bounded inflate (client/filmo_inflater.h): ISA-L's igzip where it is
 # found on Linux x86-64, zlib everywhere else. -DFILMO_INFLATER=zlib or =isal asks for one.
-# Sets FILMO_INFLATER_USED (isal or zlib), FILMO_INFLATER_SOURCES (the one inflater file) and
-# FILMO_INFLATER_LIBS (what it links besides zlib) and FILMO_INFLATER_DEFINE (the record the
-# bounded inflate drives, for the targets that compile client/filmo_inflate.cpp).
+# Sets FILMO_INFLATER_USED (isal or zlib), FILMO_INFLATER_SOURCES (the one inflater file and the
+# platform's big-page hint), FILMO_INFLATER_LIBS (what it links besides zlib) and
+# FILMO_INFLATER_DEFINE (the record the bounded inflate drives, for the targets that compile
+# client/filmo_inflate.cpp).
 set(FILMO_INFLATER auto CACHE STRING "Inflater of the bounded inflate: auto, isal or zlib")
 set_property(CACHE FILMO_INFLATER PROPERTY STRINGS auto isal zlib)
 
@@ -30,5 +31,11 @@ if(NOT FILMO_INFLATER STREQUAL "zlib")
   endif()
 endif()
 set(FILMO_INFLATER_SOURCES client/filmo_inflate_${FILMO_INFLATER_USED}.cpp)
+# The big-page hint for the inflate's large blocks: madvise on Linux, nothing elsewhere.
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  list(APPEND FILMO_INFLATER_SOURCES client/filmo_pages_linux.cpp)
+else()
+  list(APPEND FILMO_INFLATER_SOURCES client/filmo_pages_none.cpp)
+endif()
 set(FILMO_INFLATER_DEFINE FILMO_INFLATER=filmo_inflater_${FILMO_INFLATER_USED})
 message(STATUS "filmo: inflater ${FILMO_INFLATER_USED}")
