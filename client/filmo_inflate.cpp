@@ -1,6 +1,7 @@
 // The bounded inflate: a whole zlib stream held in memory into one NUL-terminated malloc block,
 // under two guards (64 MB of output at most, 64 bytes out per byte consumed). The inflater that
 // runs each step is the build's choice (filmo_inflater.h); this is the one place that decides.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -20,6 +21,9 @@ size_t start_capacity(size_t input_len) {
     if (input_len >= k_big_input) return k_inflate_max;
     return input_len * 4 < k_min_start ? k_min_start : input_len * 4;
 }
+
+// Both inflaters count bytes in 32 bits; a step is given at most that much at once.
+size_t counted(size_t n) { return n > UINT32_MAX ? UINT32_MAX : n; }
 
 struct stream_closer {
     const filmo_inflater &inflater;
@@ -76,9 +80,9 @@ int32_t filmo_inflate_with(const filmo_inflater &inflater, const void *input, si
     for (;;) {
         size_t took = 0;
         size_t wrote = 0;
-        const int rc = inflater.step(state, in + consumed, input_len - consumed,
+        const int rc = inflater.step(state, in + consumed, counted(input_len - consumed),
                                      reinterpret_cast<uint8_t *>(buf.get()) + produced,
-                                     cap - produced, &took, &wrote);
+                                     counted(cap - produced), &took, &wrote);
         consumed += took;
         produced += wrote;
 

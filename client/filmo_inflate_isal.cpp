@@ -3,8 +3,6 @@
 // its state (window included) is one block from the heap seam.
 #include <isa-l/igzip_lib.h>
 
-#include <climits>
-
 #include "filmo_inflater.h"
 #include "filmo_internal.h"
 
@@ -44,14 +42,12 @@ int isal_step(void *state, const uint8_t *in, size_t in_len, uint8_t *out, size_
         }
     }
     st->next_in = const_cast<uint8_t *>(in);
-    st->avail_in = static_cast<uint32_t>(in_len > UINT32_MAX ? UINT32_MAX : in_len);
+    st->avail_in = static_cast<uint32_t>(in_len);
     st->next_out = out;
-    st->avail_out = static_cast<uint32_t>(room > UINT32_MAX ? UINT32_MAX : room);
-    const uint32_t in_before = st->avail_in;
-    const uint32_t out_before = st->avail_out;
+    st->avail_out = static_cast<uint32_t>(room);
     const int rc = isal_inflate(st);
-    *took = in_before - st->avail_in;
-    *wrote = out_before - st->avail_out;
+    *took = in_len - st->avail_in;
+    *wrote = room - st->avail_out;
     if (rc == ISAL_NEED_DICT) return filmo_step_need_dict;
     if (rc < 0) {
         // igzip decodes from a bit buffer that it fills with zeros past the end of the input.

@@ -2,8 +2,6 @@
 // from the heap seam, so they fail like every other allocation.
 #include <zlib.h>
 
-#include <climits>
-
 #include "filmo_inflater.h"
 #include "filmo_internal.h"
 
@@ -28,14 +26,12 @@ int zlib_step(void *state, const uint8_t *in, size_t in_len, uint8_t *out, size_
               size_t *took, size_t *wrote) {
     auto *zs = static_cast<z_stream *>(state);
     zs->next_in = const_cast<Bytef *>(in);
-    zs->avail_in = static_cast<uInt>(in_len > UINT_MAX ? UINT_MAX : in_len);
+    zs->avail_in = static_cast<uInt>(in_len);
     zs->next_out = out;
-    zs->avail_out = static_cast<uInt>(room > UINT_MAX ? UINT_MAX : room);
-    const uInt in_before = zs->avail_in;
-    const uInt out_before = zs->avail_out;
+    zs->avail_out = static_cast<uInt>(room);
     const int rc = inflate(zs, Z_NO_FLUSH);
-    *took = in_before - zs->avail_in;
-    *wrote = out_before - zs->avail_out;
+    *took = in_len - zs->avail_in;
+    *wrote = room - zs->avail_out;
     return rc;  // zlib's own numbering is the interface's
 }
 

@@ -23,7 +23,8 @@ struct filmo_inflater {
     // A fresh stream state, or null when it cannot be had.
     void *(*open)();
     // One step that continues the stream: it is given every input byte not yet taken and the
-    // free room of the output, and tells how many bytes it took and wrote.
+    // free room of the output (each at most UINT32_MAX at once), and tells how many bytes it
+    // took and wrote.
     int (*step)(void *state, const uint8_t *in, size_t in_len, uint8_t *out, size_t room,
                 size_t *took, size_t *wrote);
     void (*close)(void *state);
