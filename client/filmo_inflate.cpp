@@ -64,9 +64,12 @@ int32_t filmo_inflate_with(const filmo_inflater &inflater, const void *input, si
     // The first block has room for the first doubling too, when that can be had: the
     // doubling's reallocation then finds the block big enough and keeps it where it is, with
     // no copy of the text so far and no fresh pages for it. The steps see only the capacity.
-    const size_t block = cap < k_inflate_max / 2 ? cap * 2 : k_inflate_max;
+    size_t block = cap < k_inflate_max / 2 ? cap * 2 : k_inflate_max;
     vornak_cptr<char> buf(static_cast<char *>(vornak_malloc(block + 1)));
-    if (!buf && block != cap) buf.reset(static_cast<char *>(vornak_malloc(cap + 1)));
+    if (!buf && block != cap) {
+        block = cap;
+        buf.reset(static_cast<char *>(vornak_malloc(block + 1)));
+    }
     if (!buf) {
         std::snprintf(err, err_size, "zlib: oom");
         return -1;
