@@ -1,6 +1,7 @@
 // Benchmarks of the home page road against its floor. The floor is measured in the same run on
-// the same bytes: zlib inflate alone and yyjson read alone. Everything else is reported so that
-// scripts/bench.sh can state it as a ratio to that floor (see BENCHMARKS.md).
+// the same bytes: zlib inflate alone and yyjson read alone, and beside it ISA-L's inflate alone
+// (floor_isal.cpp, where the build has ISA-L). Everything else is reported so that
+// scripts/bench.sh can state it as a ratio to those floors (see BENCHMARKS.md).
 //
 // Pages are the deterministic documents of home_gen.h at about 100 KB, 2 MB and 20 MB; the
 // argument of every size-dependent benchmark is the page size in kB.
@@ -16,20 +17,12 @@
 #include <map>
 #include <string>
 
+#include "bench_pages.h"
 #include "filmo.h"
 #include "filmo_internal.h"
 #include "home_gen.h"
 
-namespace {
-
-constexpr size_t kChunk = 65536;  // the piece size a transport hands to the body sink
-
-struct Page {
-    std::string text;   // the JSON document
-    std::string zlib;   // as the server sends it
-    std::string other;  // zlib of the same page with one account text changed, same size
-    char hash[24];      // its stable hash, as the server states it in "ContentHash"
-};
+namespace filmo_bench {
 
 std::string compress(const std::string &text) {
     uLongf cap = compressBound(text.size());
@@ -65,6 +58,21 @@ void report(benchmark::State &state, const Page &p) {
     std::snprintf(b, sizeof b, "%zu B text, %zu B zlib", p.text.size(), p.zlib.size());
     state.SetLabel(b);
 }
+
+void sizes(benchmark::internal::Benchmark *b) {
+    b->ArgName("kb")->Arg(100)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace filmo_bench
+
+namespace {
+
+using filmo_bench::page;
+using filmo_bench::Page;
+using filmo_bench::report;
+using filmo_bench::sizes;
+
+constexpr size_t kChunk = 65536;  // the piece size a transport hands to the body sink
 
 // ---- in-memory host transport: every request is answered with the current page ------------------
 
@@ -168,22 +176,52 @@ void BM_floor_parse(benchmark::State &state) {
 
 // ---- the library --------------------------------------------------------------------------------
 
+// Every field of every basic through its accessor, as a host showing the page would.
+uint64_t read_basics() {
+    uint64_t seen = 0;
+    auto text = [&seen](const char *t) { seen += t ? static_cast<unsigned char>(t[0]) : 1; };
+    const int32_t n = filmo_home_basics_count();
+    for (int32_t i = 0; i < n; ++i) {
+        text(filmo_home_basic_imdb(i));
+        text(filmo_home_basic_title(i));
+        text(filmo_home_basic_tagline(i));
+        text(filmo_home_basic_plot(i));
+        text(filmo_home_basic_poster(i));
+        text(filmo_home_basic_picture(i));
+        seen += static_cast<uint64_t>(filmo_home_basic_id(i) + filmo_home_basic_year(i) +
+                                      filmo_home_basic_duration(i) + filmo_home_basic_is_tv(i));
+        for (int32_t g = 0, gn = filmo_home_basic_genres_count(i); g < gn; ++g)
+            text(filmo_home_basic_genre(i, g));
+        for (int32_t d = 0, dn = filmo_home_basic_directors_count(i); d < dn; ++d)
+            text(filmo_home_basic_director(i, d));
+        for (int32_t r = 0, rn = filmo_home_basic_ratings_count(i); r < rn; ++r) {
+            text(filmo_home_basic_rating_source(i, r));
+            seen += static_cast<uint64_t>(filmo_home_basic_rating_value(i, r));
+        }
+    }
+    return seen;
+}
+
 void fetch_loop(benchmark::State &state, const Page &p) {
-    for (auto _ : state) fetch_or_fail(state, FILMO_HOME_UPDATE);
+    for (auto _ : state) {
+        fetch_or_fail(state, FILMO_HOME_UPDATE);
+        benchmark::DoNotOptimize(read_basics());
+    }
     report(state, p);
     filmo_shutdown();
 }
 
-// filmo_get_homepage end to end through a host transport; FILMO_HOME_UPDATE bypasses the cache, so
-// every iteration collects, inflates, parses, indexes, copies and hashes the page.
+// filmo_get_homepage end to end through a host transport, then every basic read; the update
+// flag bypasses the cache, so every iteration collects, inflates, parses, indexes, copies and
+// hashes the page.
 void BM_fetch_memory(benchmark::State &state) {
     const Page &p = page(state.range(0));
     install_memory_server(p);
     fetch_loop(state, p);
 }
 
-// The same fetch through the fixture backend: it reads the corpus file and states its hash, then
-// the client does its own work on the body.
+// The same fetch (and read) through the fixture backend: it reads the corpus file and states its
+// hash, then the client does its own work on the body.
 void BM_fetch_fixture(benchmark::State &state) {
     const Page &p = page(state.range(0));
     install_fixture(p);
@@ -286,10 +324,6 @@ void BM_accessor_basic_field(benchmark::State &state) {
 }
 void BM_accessor_playlist_imdb(benchmark::State &state) {
     accessor(state, [](int32_t i) { return filmo_home_collection_playlist_imdb(i & 63, 1, 2); });
-}
-
-void sizes(benchmark::internal::Benchmark *b) {
-    b->ArgName("kb")->Arg(100)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
 }
 
 }  // namespace

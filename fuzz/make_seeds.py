@@ -110,6 +110,26 @@ def inflate():
     write(t, "header_only.z", b"\x78\x9c")
 
 
+def inflate_diff():
+    t = "fuzz_inflate_diff"
+    page = compact(HOME)
+    write(t, "page_level6.z", zlib.compress(page, 6))
+    write(t, "page_level1.z", zlib.compress(page * 40, 1))  # grows past its first buffer
+    write(t, "page_stored.z", zlib.compress(page, 0))
+    write(t, "zeros_1m.z", zlib.compress(b"\0" * 1000000, 9))  # bomb guard
+    write(t, "zeros_near_guard.z", zlib.compress(b"\0" * 70000, 9))
+    d = zlib.compressobj(6, zlib.DEFLATED, 15, zdict=b"Basics")
+    write(t, "preset_dict.z", d.compress(page) + d.flush())
+    w = zlib.compressobj(9, zlib.DEFLATED, 9)  # a 512-byte window
+    write(t, "small_window.z", w.compress(page * 2) + w.flush())
+    # Raw deflate data ('R'): the target adds header and checksum.
+    for level, name in ((6, "raw_level6"), (0, "raw_stored"), (1, "raw_level1")):
+        r = zlib.compressobj(level, zlib.DEFLATED, -15)
+        write(t, name, b"R" + r.compress(page * 2) + r.flush())
+    r = zlib.compressobj(6, zlib.DEFLATED, -15, 9, zlib.Z_FIXED)
+    write(t, "raw_fixed", b"R" + r.compress(page) + r.flush())
+
+
 def round_(view, body=b"", status=0, flags=0, fail=0xFF, chunk=0, a=0, b=0, known=0):
     if isinstance(body, str):
         body = body.encode()
@@ -202,6 +222,7 @@ def head():
 if __name__ == "__main__":
     homepage_json()
     inflate()
+    inflate_diff()
     fetch()
     transport()
     hash_encode()

@@ -14,7 +14,7 @@ seconds=${1:-20}
 shift || true
 build=${FILMO_FUZZ_BUILD:-build/fuzz}
 all_targets=(fuzz_homepage_json fuzz_inflate fuzz_fetch fuzz_transport fuzz_hash_encode
-             fuzz_head)
+             fuzz_head fuzz_inflate_diff)
 targets=("${@:-${all_targets[@]}}")
 jobs=${FILMO_FUZZ_JOBS:-$(nproc)}
 

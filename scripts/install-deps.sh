@@ -81,6 +81,10 @@ bookworm_pkgs+=(python3-venv python3-pip python3-setuptools python3-wheel python
 # The TLS tests make their certificates with the openssl command.
 bookworm_pkgs+=(openssl)
 trixie_pkgs=(libyyjson-dev libyyjson0)
+# ISA-L's igzip: the bounded inflate's inflater on x86-64 (zlib elsewhere).
+if [ "$(dpkg --print-architecture)" = amd64 ]; then
+  bookworm_pkgs+=(libisal-dev)
+fi
 if [ "${FILMO_WITH_FUZZ:-0}" = 1 ]; then
   bookworm_pkgs+=(clang libclang-rt-14-dev)
 fi

@@ -1,17 +1,15 @@
 // Pure helpers of the client core: last-error setter, text copies, URL encoding, stable hash,
-// bounded inflate, JSON readers and cache expiry.
+// JSON readers and cache expiry (the bounded inflate: inflate_test.cpp).
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <stdexcept>
 #include <cstdint>
 #include <cstring>
-#include <functional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -25,21 +23,6 @@ protected:
     void SetUp() override { filmo_test::reset_client(); }
     void TearDown() override { filmo_test::reset_client(); }
 };
-
-// Smallest allocation budget with which op succeeds (op answers "" on success, else its
-// failure message); that count is how many allocations the successful run made. The failures
-// met on the way are handed back in budget order.
-long allocations_needed(const std::function<std::string()> &op, std::vector<std::string> *fails) {
-    for (long n = 0; n < 64; ++n) {
-        vornak_alloc_fail_after(n);
-        const std::string err = op();
-        vornak_alloc_fail_after(-1);
-        if (err.empty()) return n;
-        fails->push_back(err);
-    }
-    ADD_FAILURE() << "never succeeded";
-    return -1;
-}
 
 // ---- last error and copies ---------------------------------------------------------------
 
@@ -220,251 +203,6 @@ TEST_F(ClientUtil, StableHashAgreesWithItsDefinitionAcrossAsciiRuns) {
             }
         }
     }
-}
-
-// ---- inflate -----------------------------------------------------------------------------
-
-// Deterministic bytes: `span` characters from a 16-letter alphabet, repeated up to n.
-std::string repeating(size_t n, size_t span) {
-    std::string unit;
-    uint32_t seed = 7;
-    for (size_t i = 0; i < span; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        unit.push_back(static_cast<char>('a' + (seed >> 16) % 16));
-    }
-    std::string out;
-    while (out.size() < n) out += unit;
-    out.resize(n);
-    return out;
-}
-
-struct Inflated {
-    int32_t rc = 0;
-    std::string data;
-    bool terminated = false;
-    std::string err;
-};
-
-Inflated inflate_all(const std::string &z, size_t err_size = 256) {
-    char *out = reinterpret_cast<char *>(1);
-    size_t len = 99;
-    std::vector<char> err(err_size, '#');
-    Inflated r;
-    r.rc = filmo_inflate_zlib(z.data(), z.size(), &out, &len, err.data(), err.size());
-    if (r.rc == 0) {
-        r.data.assign(out, len);
-        r.terminated = out[len] == '\0';
-        std::free(out);
-    } else {
-        EXPECT_EQ(out, nullptr);
-        EXPECT_EQ(len, 0u);
-        r.err = err.data();
-    }
-    return r;
-}
-
-// Compresses n bytes made by gen(offset, chunk) without holding them all at once.
-std::string deflate_generated(size_t n, int level, int window_bits,
-                              const std::function<void(size_t, std::string &)> &gen) {
-    z_stream zs{};
-    if (deflateInit2(&zs, level, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw std::runtime_error("deflateInit2");
-    std::string out, chunk;
-    std::vector<unsigned char> buf(1 << 16);
-    size_t done = 0;
-    int rc = Z_OK;
-    while (rc != Z_STREAM_END) {
-        const size_t take = std::min<size_t>(1 << 20, n - done);
-        chunk.assign(take, '\0');
-        gen(done, chunk);
-        done += take;
-        zs.next_in = reinterpret_cast<Bytef *>(&chunk[0]);
-        zs.avail_in = static_cast<uInt>(take);
-        const int flush = done == n ? Z_FINISH : Z_NO_FLUSH;
-        do {
-            zs.next_out = buf.data();
-            zs.avail_out = static_cast<uInt>(buf.size());
-            rc = deflate(&zs, flush);
-            out.append(reinterpret_cast<char *>(buf.data()), buf.size() - zs.avail_out);
-        } while (zs.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
-    }
-    deflateEnd(&zs);
-    return out;
-}
-
-std::string gzip(const std::string &text) {
-    return deflate_generated(text.size(), 6, 31, [&](size_t at, std::string &c) {
-        c = text.substr(at, c.size());
-    });
-}
-
-TEST_F(ClientUtil, InflateWithinTheFirstBuffer) {
-    const std::string text = repeating(2000, 150);
-    const std::string z = filmo_test::zlib_compress(text, 9);
-    ASSERT_GT(z.size(), 60u);
-    ASSERT_LT(z.size(), 160u);
-    const Inflated r = inflate_all(z);
-    ASSERT_EQ(r.rc, 0) << r.err;
-    EXPECT_EQ(r.data, text);
-    EXPECT_TRUE(r.terminated);
-}
-
-// Allocations of one inflate: zlib's state, the output buffer, zlib's window once a step ends
-// without ending the stream, and one per growth of the buffer.
-long inflate_allocations(const std::string &z, std::vector<std::string> *fails) {
-    return allocations_needed(
-        [&] {
-            const Inflated f = inflate_all(z);
-            return f.rc == 0 ? std::string() : f.err;
-        },
-        fails);
-}
-
-TEST_F(ClientUtil, InflateStartsAtFourTimesTheInput) {
-    for (size_t span : {150, 9000}) {  // below and above the 4096-byte minimum
-        const std::string text = repeating(span == 150 ? 2000 : 19000, span);
-        const std::string z = filmo_test::zlib_compress(text, 9);
-        ASSERT_LE(text.size(), std::max<size_t>(z.size() * 4, 4096));
-        // One step into the first buffer ends the stream: no window, no growth.
-        std::vector<std::string> fails;
-        EXPECT_EQ(inflate_allocations(z, &fails), 2) << span;
-        EXPECT_EQ(fails, (std::vector<std::string>{"zlib: init failed", "zlib: oom"}));
-    }
-}
-
-TEST_F(ClientUtil, InflateGrowsByDoublingUnderTheRatio) {
-    const std::string text = repeating(30000, 1400);
-    const std::string z = filmo_test::zlib_compress(text, 9);
-    ASSERT_GT(z.size(), 800u);
-    ASSERT_LE(z.size(), 1024u);  // starting buffer: 4096
-    const Inflated r = inflate_all(z);
-    ASSERT_EQ(r.rc, 0) << r.err;
-    EXPECT_EQ(r.data, text);
-    EXPECT_TRUE(r.terminated);
-
-    // State, buffer and window, then one growth per doubling: 4096 to 8192, 16384 and 32768.
-    // Each earlier failure is reported as the allocation that failed (the window too: "oom").
-    std::vector<std::string> fails;
-    EXPECT_EQ(inflate_allocations(z, &fails), 6);
-    EXPECT_EQ(fails, (std::vector<std::string>{"zlib: init failed", "zlib: oom",
-                                               "zlib: oom", "zlib: oom",
-                                               "zlib: oom", "zlib: oom"}));
-}
-
-TEST_F(ClientUtil, InflateFailures) {
-    const std::string text = repeating(5000, 300);
-    const std::string z = filmo_test::zlib_compress(text);
-    std::string flipped_trailer = z;
-    flipped_trailer.back() ^= 0x01;
-    std::string flipped_header = z;
-    flipped_header[0] ^= 0x01;
-    std::string bad_block = z;
-    bad_block[2] = static_cast<char>(0xFF);  // block type 3 is reserved
-    struct Case {
-        const char *what;
-        std::string input;
-        const char *err;
-    } cases[] = {
-        {"no trailer", z.substr(0, z.size() - 4), "zlib: truncated stream"},
-        {"half", z.substr(0, z.size() / 2), "zlib: truncated stream"},
-        {"header only", z.substr(0, 2), "zlib: truncated stream"},
-        {"trailer flipped", flipped_trailer, "zlib: corrupt stream (-3)"},
-        {"header flipped", flipped_header, "zlib: corrupt stream (-3)"},
-        {"reserved block", bad_block, "zlib: corrupt stream (-3)"},
-        {"gzip", gzip(text), "zlib: corrupt stream (-3)"},
-        {"not compressed", "{\"a\":1}", "zlib: corrupt stream (-3)"},
-    };
-    for (const Case &k : cases) {
-        const Inflated r = inflate_all(k.input);
-        EXPECT_EQ(r.rc, -1) << k.what;
-        EXPECT_EQ(r.err, k.err) << k.what;
-    }
-}
-
-TEST_F(ClientUtil, InflateRefusesEmptyInputAndDictionaryStreams) {
-    char *out = reinterpret_cast<char *>(1);
-    size_t len = 5;
-    char err[128];
-    EXPECT_EQ(filmo_inflate_zlib(nullptr, 10, &out, &len, err, sizeof err), -1);
-    EXPECT_STREQ(err, "zlib: empty input");
-    EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(len, 0u);
-    EXPECT_EQ(filmo_inflate_zlib("x", 0, &out, &len, err, sizeof err), -1);
-    EXPECT_STREQ(err, "zlib: empty input");
-
-    // A stream that asks for a preset dictionary cannot be inflated and must not spin.
-    z_stream zs{};
-    ASSERT_EQ(deflateInit(&zs, 6), Z_OK);
-    const char dict[] = "dictionary";
-    ASSERT_EQ(deflateSetDictionary(&zs, reinterpret_cast<const Bytef *>(dict), 10), Z_OK);
-    unsigned char in[] = "dictionary dictionary", buf[256];
-    zs.next_in = in;
-    zs.avail_in = sizeof in - 1;
-    zs.next_out = buf;
-    zs.avail_out = sizeof buf;
-    ASSERT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
-    const std::string z(reinterpret_cast<char *>(buf), sizeof buf - zs.avail_out);
-    deflateEnd(&zs);
-    EXPECT_EQ(inflate_all(z).err, "zlib: corrupt stream (2)");
-}
-
-TEST_F(ClientUtil, InflateMessagesAreBoundedByTheCallersBuffer) {
-    const Inflated r = inflate_all(std::string("\x78\x9c", 2), 8);
-    EXPECT_EQ(r.err, "zlib: t");
-    char *out = nullptr;
-    size_t len = 0;
-    EXPECT_EQ(filmo_inflate_zlib("\x78\x9c", 2, &out, &len, nullptr, 0), -1);
-}
-
-TEST_F(ClientUtil, InflateRatioGuardAfterTheFirstBuffer) {
-    // A stream that ends inside its first buffer is accepted whatever its ratio; one byte
-    // more and the first full buffer trips the guard.
-    const std::string fits = filmo_test::zlib_compress(std::string(4096, '\0'), 9);
-    ASSERT_LT(fits.size(), 64u);
-    const Inflated ok = inflate_all(fits);
-    ASSERT_EQ(ok.rc, 0) << ok.err;
-    EXPECT_EQ(ok.data, std::string(4096, '\0'));
-
-    const std::string over = filmo_test::zlib_compress(std::string(4097, '\0'), 9);
-    EXPECT_EQ(inflate_all(over).err, "zlib: ratio above 64:1 (bomb guard)");
-
-    const std::string bomb = filmo_test::zlib_compress(std::string(1000000, '\0'), 9);
-    ASSERT_LT(bomb.size(), 1100u);
-    EXPECT_EQ(inflate_all(bomb).err, "zlib: ratio above 64:1 (bomb guard)");
-}
-
-TEST_F(ClientUtil, InflateStopsAHugeBombEarly) {
-    // 256 MB of zeros: refused at the first full buffer, long before it could be produced.
-    const std::string bomb =
-        deflate_generated(size_t{256} << 20, 1, 15, [](size_t, std::string &) {});
-    vornak_alloc_fail_after(3);  // no growth is ever attempted
-    EXPECT_EQ(inflate_all(bomb).err, "zlib: ratio above 64:1 (bomb guard)");
-}
-
-// One random byte in every 32: about 16:1, well inside the ratio guard all along.
-void sparse(size_t at, std::string &chunk) {
-    for (size_t i = 0; i < chunk.size(); ++i)
-        if ((at + i) % 32 == 0) chunk[i] = static_cast<char>(((at + i) * 2654435761u) >> 24);
-}
-
-TEST_F(ClientUtil, InflateAcceptsExactly64MegabytesAndNotOneMore) {
-    const size_t max = size_t{64} << 20;
-    const std::string exact = deflate_generated(max, 1, 15, sparse);
-    ASSERT_LT(exact.size(), size_t{16} << 20);
-    char *out = nullptr;
-    size_t len = 0;
-    char err[256] = "";
-    ASSERT_EQ(filmo_inflate_zlib(exact.data(), exact.size(), &out, &len, err, sizeof err), 0)
-        << err;
-    EXPECT_EQ(len, max);
-    EXPECT_EQ(out[max], '\0');
-    std::string probe(64, '\0');
-    sparse(max - 64, probe);
-    EXPECT_EQ(std::memcmp(out + max - 64, probe.data(), 64), 0);
-    std::free(out);
-
-    const std::string over = deflate_generated(max + 1, 1, 15, sparse);
-    EXPECT_EQ(inflate_all(over).err, "zlib: inflated size exceeds 64 MB");
 }
 
 // ---- JSON readers ------------------------------------------------------------------------
