@@ -65,7 +65,8 @@ if [ "$(cat "$pin" 2>/dev/null)" != "$want_pin" ]; then
 fi
 
 # The Windows cross build (FILMO_WITH_WINDOWS=1, scripts/windows.sh) builds yyjson from Debian's
-# own source package: trixie's deb-src line beside the binary one, same archive.
+# own source package: trixie's deb-src line beside the binary one, same archive. Its upstream
+# tarball is a .tar.xz, so xz-utils comes with the cross compiler and Wine below.
 if [ "${FILMO_WITH_WINDOWS:-0}" = 1 ]; then
   src_list=/etc/apt/sources.list.d/filmo-trixie-src.list
   want_src="deb-src $mirror trixie main"
@@ -89,7 +90,7 @@ if [ "${FILMO_WITH_FUZZ:-0}" = 1 ]; then
   bookworm_pkgs+=(clang libclang-rt-14-dev)
 fi
 if [ "${FILMO_WITH_WINDOWS:-0}" = 1 ]; then
-  bookworm_pkgs+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64)
+  bookworm_pkgs+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xz-utils)
 fi
 
 missing=()
