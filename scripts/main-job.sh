@@ -11,8 +11,8 @@ cmake --build build/main -j "$(nproc)" >/dev/null
 
 filmo=build/main/tools/filmo
 if [ ! -x "$filmo" ]; then
-  echo "filmo: the command-line host is not built yet" >&2
-  exit 0
+  echo "main-job: the build did not produce $filmo" >&2
+  exit 1
 fi
 "$filmo" home "$@"
 echo
