@@ -253,6 +253,22 @@ TEST_F(Cli, FailuresExitWithTheLibraryStatus) {
     for (const Failing &c : cases) expect_failure(c);
 }
 
+// Output that cannot be written is told apart from a lack of memory, in both renderings.
+TEST_F(Cli, UnwritableOutputExitsWith74) {
+    if (!stdfs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"home"}, {"home", "--json"}, {"collections"}, {"--help"}}) {
+        SCOPED_TRACE(joined(args));
+        std::string cmd = quote(kBinary);
+        for (const std::string &a : args) cmd += " " + quote(a);
+        const std::string err = tmp_ + "/err";
+        int st = std::system((cmd + " >/dev/full 2>" + quote(err) + " </dev/null").c_str());
+        ASSERT_TRUE(WIFEXITED(st));
+        EXPECT_EQ(WEXITSTATUS(st), 74);
+        EXPECT_EQ(slurp(err), "filmo: cannot write output\n");
+    }
+}
+
 TEST_F(Cli, CommandLineMistakesExitWith64) {
     const Failing cases[] = {
         {{}, 64, "no command given"},

@@ -147,6 +147,10 @@ int main(int argc, char **argv) {
         rc = run(o);
         if (rc) return rc;
     }
-    std::fflush(stdout);
-    return std::ferror(stdout) ? 1 : 0;
+    // A full disk or a closed pipe: the output is not all there, which is no success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "filmo: cannot write output\n");
+        return exit_output;
+    }
+    return 0;
 }

@@ -18,6 +18,7 @@
 namespace filmo_cli {
 
 constexpr int exit_usage = 64;  // the command line itself was wrong (sysexits EX_USAGE)
+constexpr int exit_output = 74;  // standard output could not be written (sysexits EX_IOERR)
 
 // ---- command line -----------------------------------------------------------------------
 
@@ -95,7 +96,8 @@ void section(const char *title, size_t count);
 
 // The view as readable tables.
 void show(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o);
-// The view with the last call's status as one JSON object; false when writing failed.
+// The view with the last call's status as one JSON object; false when memory ran out. A failed
+// write to standard output shows in ferror(stdout).
 bool print_json(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o);
 
 }  // namespace filmo_cli

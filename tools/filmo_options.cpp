@@ -59,7 +59,7 @@ const char usage_text[] =
     "  3 undecodable body                             8 out of memory\n"
     "  4 empty body or missing payload                9 home page unchanged\n"
     "  5 not found (HTTP 404)\n"
-    "and 64 when the command line itself is wrong.\n";
+    "64 when the command line itself is wrong, and 74 when the output cannot be written.\n";
 
 namespace {
 

@@ -217,9 +217,9 @@ bool print_json(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o) {
                                     nullptr, &len, &err);
     }
     if (!out) return false;
-    size_t written = std::fwrite(out, 1, len, stdout);
+    std::fwrite(out, 1, len, stdout);
     std::free(out);
-    return written == len;
+    return true;
 }
 
 }  // namespace filmo_cli
