@@ -5,6 +5,10 @@ its host must serialise every call. A Client is a handle on that state: every me
 process-wide lock for the whole fetch-and-read, so Python threads never interleave calls, and a
 view is read into plain objects before the lock is let go. ``with Client() as c:`` shuts the
 client down (every view emptied, transport uninstalled) when the block ends.
+
+A Python transport runs inside a fetch, while the library is in the middle of it; any Client call
+it makes there (a fetch, shutdown(), even last_error) raises RuntimeError instead of re-entering
+the library.
 """
 
 from __future__ import annotations
@@ -26,9 +30,29 @@ UNCHANGED = 9
 
 VIEWS = ("home", "collections", "person", "popular")
 
-_lock = threading.RLock()
-_installed: Optional[Installed] = None  # the Python transport the library holds, kept alive
+class _LibraryLock:
+    """The process-wide lock around each library call. A thread already inside a call (a
+    Python transport, run by the fetch) is refused: the library must not be entered again
+    while a fetch of its own is under way."""
 
+    def __init__(self) -> None:
+        self._lock = threading.Lock()
+        self._inside = threading.local()
+
+    def __enter__(self) -> None:
+        if getattr(self._inside, "call", False):
+            raise RuntimeError("libfilmo cannot be called from inside one of its calls "
+                               "(a Python transport runs inside the fetch that needs it)")
+        self._lock.acquire()
+        self._inside.call = True
+
+    def __exit__(self, *exc: object) -> None:
+        self._inside.call = False
+        self._lock.release()
+
+
+_lock = _LibraryLock()
+_installed: Optional[Installed] = None  # the Python transport the library holds, kept alive
 
 
 @dataclass(frozen=True)
@@ -149,7 +173,8 @@ class Client:
 
     def use_transport(self, handler: HostTransport) -> None:
         """Install a transport written in Python: ``handler(Request) -> Response``. It runs on
-        the calling thread, inside the fetch that needs it."""
+        the calling thread, inside the fetch that needs it; a Client call made from the handler
+        raises RuntimeError."""
         global _installed
         if not callable(handler):
             raise TypeError("a host transport is a callable taking a filmo.Request")

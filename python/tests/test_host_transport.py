@@ -103,6 +103,22 @@ def test_an_interrupt_in_the_transport_reaches_the_program(client):
     assert client.collections()  # nothing left over from the interrupted call
 
 
+def test_the_transport_cannot_call_back_into_the_library(client):
+    refused = []
+
+    def reentrant(request):
+        for call in (client.shutdown, client.collections, lambda: client.last_error):
+            with pytest.raises(RuntimeError, match="inside one of its calls"):
+                call()
+            refused.append(call)
+        return filmo.Response(200, COLLECTIONS)
+
+    client.use_transport(reentrant)
+    assert client.collections()
+    assert len(refused) == 3
+    assert client.cache_has("collections")  # the fetch ran to its end; the lock is free again
+
+
 def test_a_failed_fetch_through_the_python_transport_keeps_the_view(client):
     answers = [filmo.Response(200, COLLECTIONS), filmo.Response(500)]
     client.use_transport(lambda r: answers.pop(0))
