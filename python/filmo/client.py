@@ -249,11 +249,12 @@ class Client:
             return read_home(self._lib)
 
     def parse_homepage_json(self, page: Union[str, bytes]) -> HomePage:
-        """Install a home page the host already holds as JSON text."""
+        """Install a home page the host already holds as JSON text; no exchange produced it, so
+        its content_hash is -1."""
         raw = page.encode("utf-8") if isinstance(page, str) else bytes(page)
         with _lock:
             self._check(self._lib.filmo_parse_homepage_json(raw, len(raw)))
-            return read_home(self._lib)
+            return read_home(self._lib, content_hash=-1)
 
     def home_json(self) -> Optional[str]:
         """The home page text the library retains, or None."""

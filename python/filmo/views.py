@@ -8,7 +8,7 @@ library's neutral value (0, -1 or 0.0, as the accessor documents).
 from __future__ import annotations
 
 import ctypes
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Callable, Optional, Tuple, TypeVar
 
 T = TypeVar("T")
@@ -182,9 +182,11 @@ class User:
 class HomePage:
     """The personalised home page. ``hash`` is the stable hash of the retained page text: hand
     it back as ``known_hash`` to learn that the page is unchanged. ``content_hash`` is the
-    server's "ContentHash" of this answer (-1 when none)."""
+    server's "ContentHash" of the exchange that produced this result: -1 when it had none,
+    when the page came from the cache, or when the host's own text was parsed. It tells of the
+    exchange, not of the page, so two equal pages compare equal whatever their exchanges."""
     hash: int
-    content_hash: int
+    content_hash: int = field(compare=False)
     lists: Tuple[IdValue, ...]
     continues: Tuple[Continue, ...]
     level30s: Tuple[Level30, ...]
@@ -204,7 +206,8 @@ class Unchanged:
     message: str
 
 
-def read_home(lib: ctypes.CDLL) -> HomePage:
+def read_home(lib: ctypes.CDLL, content_hash: Optional[int] = None) -> HomePage:
+    """The held home page; content_hash None takes the last exchange's."""
     def basic(i: int) -> Basic:
         return Basic(
             imdb=text(lib.filmo_home_basic_imdb(i)),
@@ -265,7 +268,8 @@ def read_home(lib: ctypes.CDLL) -> HomePage:
 
     return HomePage(
         hash=lib.filmo_homepage_hash(),
-        content_hash=lib.filmo_last_content_hash(),
+        content_hash=(lib.filmo_last_content_hash() if content_hash is None
+                      else content_hash),
         lists=each(lib.filmo_home_list_count(), lambda i: IdValue(
             text(lib.filmo_home_list_id(i)), text(lib.filmo_home_list_value(i)))),
         continues=each(lib.filmo_home_continues_count(), continuing),

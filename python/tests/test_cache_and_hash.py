@@ -44,3 +44,15 @@ def test_known_hash_gets_the_unchanged_answer(fake):
     other = fake.homepage(USER, update=True, known_hash=page.hash + 1)
     assert isinstance(other, filmo.HomePage) and other.hash == page.hash
     assert fake.homepage_hash() == page.hash  # the unchanged answer kept the page
+
+
+def test_content_hash_tells_of_the_exchange_not_of_the_page(fake):
+    fetched = fake.homepage(USER)
+    assert fetched.content_hash == fetched.hash > 0
+    cached = fake.homepage(USER)
+    assert fake.fake_stats().calls == 1  # the second page came from the cache
+    assert cached.content_hash == -1
+    assert fake.homepage(USER, update=True).content_hash == fetched.hash
+    parsed = fake.parse_homepage_json(fake.home_json())  # right after an exchange with a hash
+    assert parsed.content_hash == -1
+    assert fetched == cached == parsed
