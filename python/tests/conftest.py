@@ -34,6 +34,19 @@ def client():
         yield c
 
 
+# The library's times-to-live at load: home, person, popular, collections, in seconds.
+DEFAULT_TTLS = (900, 21600, 1560, 1560)
+
+
+@pytest.fixture
+def default_ttls():
+    """Puts the library's times-to-live back after a test that shortens them: they outlive
+    shutdown, like the rest of the cache's settings."""
+    yield DEFAULT_TTLS
+    with filmo.Client() as c:
+        c.set_ttl(*DEFAULT_TTLS)
+
+
 @pytest.fixture
 def fake(client):
     """The client over the bundled corpus through the fixture backend."""

@@ -2,6 +2,7 @@
 reach the caller without anything unwinding into the library."""
 
 import json
+import time
 import zlib
 
 import pytest
@@ -119,20 +120,35 @@ def test_the_transport_cannot_call_back_into_the_library(client):
     assert client.cache_has("collections")  # the fetch ran to its end; the lock is free again
 
 
-def test_a_failed_fetch_through_the_python_transport_keeps_the_view(client):
-    answers = [filmo.Response(200, COLLECTIONS), filmo.Response(500)]
-    client.use_transport(lambda r: answers.pop(0))
-    held = client.collections()
-    client.cache_invalidate("collections", "not its key")
+def test_a_failed_fetch_through_the_python_transport_keeps_the_view(client, default_ttls):
+    def refuse(request):
+        raise AssertionError("the held result was not answered from the cache")
+
+    # A forced update that fails leaves the held page as it was, and fresh.
+    client.use_transport(lambda r: filmo.Response(200, zlib.compress(HOME)))
+    page = client.homepage()
+    text, page_hash = client.home_json(), client.homepage_hash()
+    client.use_transport(lambda r: filmo.Response(500))
+    with pytest.raises(filmo.HttpError):
+        client.homepage(update=True)
+    assert client.home_json() == text and client.homepage_hash() == page_hash
+    assert client.cache_has("home")
+    client.use_transport(refuse)
+    assert client.homepage() == page
+
+    # Fetching an expired result again fails: the old one stays held, unchanged.
     client.set_ttl(collections=1)
-    client.cache_clear()
     client.use_transport(lambda r: filmo.Response(200, COLLECTIONS))
-    assert client.collections() == held
+    held = client.collections()
+    time.sleep(2.1)  # the cache counts whole seconds
+    assert not client.cache_has("collections")
     client.use_transport(lambda r: filmo.Response(503))
-    client.cache_invalidate("collections")
     with pytest.raises(filmo.HttpError):
         client.collections()
-    client.set_ttl(collections=3600)
+    assert client.cache_entries() == 2 and not client.cache_has("collections")
+    client.set_ttl(collections=default_ttls[3])  # fresh again: answered from what is held
+    client.use_transport(refuse)
+    assert client.collections() == held
 
 
 def test_a_transport_must_be_callable(client):
