@@ -66,7 +66,21 @@ def test_prototypes_match_the_public_header():
     assert {name for _, name, _ in decls} == {n for n in _native.PROTOTYPES if n.startswith("filmo_")}
 
 
+# Field offsets of the records in include/vornak_http.h on a 64-bit platform, in field order.
+REQUEST_OFFSETS = {
+    "size": 0, "method": 8, "url": 16, "headers": 24, "header_count": 32, "body": 40,
+    "body_len": 48, "user": 56, "password": 64, "timeout_ms": 72, "connect_timeout_ms": 76,
+    "flags": 80, "recv_timeout_ms": 84, "on_header": 88, "on_body": 96, "sink_ctx": 104,
+}
+TRANSPORT_OFFSETS = {"size": 0, "version": 4, "user_data": 8, "request": 16, "free_buf": 24}
+
+
 def test_record_layouts():
     import ctypes
     assert ctypes.sizeof(_native.HttpRequest) == 112
     assert ctypes.sizeof(_native.Http) == 32
+    for record, offsets in ((_native.HttpRequest, REQUEST_OFFSETS),
+                            (_native.Http, TRANSPORT_OFFSETS)):
+        assert [name for name, *_ in record._fields_] == list(offsets), record.__name__
+        for name, offset in offsets.items():
+            assert getattr(record, name).offset == offset, (record.__name__, name)
