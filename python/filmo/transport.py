@@ -49,12 +49,22 @@ class Response:
 
 class TransportFailure(Exception):
     """Raised by a host transport when no answer was received; the text becomes the library's
-    transport error ("transport: <text>")."""
+    transport error, which reads "transport: transport: <text>" (the library puts its prefix
+    before the transport's own "transport: " text)."""
 
 
 HostTransport = Callable[[Request], Response]
 
 ERROR_TEXT_MAX = 1023
+
+
+def error_bytes(message: str) -> bytes:
+    """The message as UTF-8, at most ERROR_TEXT_MAX bytes, cut before a character that would
+    not fit whole."""
+    raw = message.encode("utf-8", "replace")
+    if len(raw) <= ERROR_TEXT_MAX:
+        return raw
+    return raw[:ERROR_TEXT_MAX].decode("utf-8", "ignore").encode("utf-8")
 
 
 def _text(raw: Optional[bytes]) -> Optional[str]:
@@ -126,7 +136,7 @@ class Installed:
 
     def _fail(self, err_p: "ctypes._Pointer", message: str) -> int:
         if err_p:
-            block = ctypes.create_string_buffer(message.encode("utf-8", "replace")[:ERROR_TEXT_MAX])
+            block = ctypes.create_string_buffer(error_bytes(message))
             self._errors[ctypes.addressof(block)] = block
             err_p[0] = ctypes.addressof(block)
         return -1

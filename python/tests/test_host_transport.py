@@ -93,6 +93,17 @@ def test_failures_of_the_python_transport(client):
             client.collections()
 
 
+def test_a_long_transport_error_is_cut_at_a_character_boundary():
+    from filmo.transport import ERROR_TEXT_MAX, error_bytes
+    assert error_bytes("short é") == "short é".encode()
+    for lead in range(4):  # the cut falls in each place of a 2-, 3- and 4-byte character
+        for char in ("é", "中", "🎬"):
+            width = len(char.encode())
+            raw = error_bytes("x" * lead + char * ERROR_TEXT_MAX)
+            assert ERROR_TEXT_MAX - width < len(raw) <= ERROR_TEXT_MAX
+            assert raw.decode("utf-8") == "x" * lead + char * ((len(raw) - lead) // width)
+
+
 def test_an_interrupt_in_the_transport_reaches_the_program(client):
     def interrupted(request):
         raise KeyboardInterrupt
