@@ -290,6 +290,21 @@ TEST_F(Cli, CommandLineMistakesExitWith64) {
     for (const Failing &c : cases) expect_failure(c);
 }
 
+// Options may follow the command and its ID, also where POSIXLY_CORRECT asks getopt to stop at
+// the first operand.
+TEST_F(Cli, OptionsAfterTheCommandAlsoUnderPosixlyCorrect) {
+    const std::string person = joined({quote(kBinary), "person", "nm0000138", "--json"});
+    for (const std::string &env : {std::string(), std::string("POSIXLY_CORRECT=1 ")}) {
+        SCOPED_TRACE(env);
+        Outcome r = shell(env + person);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(json_at(r.out, {"command"}), "\"person\"");
+        Outcome wrong = shell(env + joined({quote(kBinary), "popular", "extra", "--page", "2"}));
+        EXPECT_EQ(wrong.code, 64);
+        EXPECT_NE(wrong.err.find("unexpected argument 'extra'"), std::string::npos) << wrong.err;
+    }
+}
+
 TEST_F(Cli, HelpDocumentsEveryCommandAndOption) {
     Outcome r = filmo({"--help"});
     EXPECT_EQ(r.code, 0);

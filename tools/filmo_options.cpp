@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "filmo.h"
 #include "filmo_cli.h"
@@ -190,13 +191,20 @@ command_t command_named(const std::string &word) {
 }  // namespace
 
 bool parse_args(int argc, char **argv, options &o, std::string &problem) {
-    unsigned used_by = cmd_any;  // commands every option given applies to
-    std::string last_limited;    // the last option that applies to some commands only
-    opterr = 0;                  // the refusals are worded here
-    optind = 0;                  // a full start, also when called again
+    unsigned used_by = cmd_any;         // commands every option given applies to
+    std::string last_limited;           // the last option that applies to some commands only
+    std::vector<std::string> operands;  // the command and its ID, wherever they stand
+    opterr = 0;                         // the refusals are worded here
+    optind = 0;                         // a full start, also when called again
     for (;;) {
-        int c = getopt_long(argc, argv, ":h", long_options, nullptr);
+        // "-" first: each operand comes back in turn as code 1, so options may follow the
+        // command even where POSIXLY_CORRECT would have the first operand end them.
+        int c = getopt_long(argc, argv, "-:h", long_options, nullptr);
         if (c == -1) break;
+        if (c == 1) {
+            operands.emplace_back(optarg);
+            continue;
+        }
         if (c == ':' || c == '?') {
             problem = refusal(c, optind > 0 && optind <= argc ? argv[optind - 1] : nullptr);
             return false;
@@ -207,27 +215,28 @@ bool parse_args(int argc, char **argv, options &o, std::string &problem) {
             last_limited = option_name(c);
         }
     }
+    for (int i = optind; i < argc; ++i) operands.emplace_back(argv[i]);  // those after "--"
     if (o.help || o.version) return true;
-    if (optind >= argc) {
+    if (operands.empty()) {
         problem = "no command given";
         return false;
     }
-    o.command_name = argv[optind];
+    o.command_name = operands[0];
     o.command = command_named(o.command_name);
     if (o.command == cmd_none) {
         problem = "unknown command '" + o.command_name + "'";
         return false;
     }
-    int want = o.command == cmd_person ? 2 : 1;
-    if (argc - optind < want) {
+    size_t want = o.command == cmd_person ? 2 : 1;
+    if (operands.size() < want) {
         problem = "person needs an ID (nm0000138 or 6193)";
         return false;
     }
-    if (argc - optind > want) {
-        problem = std::string("unexpected argument '") + argv[optind + want] + "'";
+    if (operands.size() > want) {
+        problem = "unexpected argument '" + operands[want] + "'";
         return false;
     }
-    if (o.command == cmd_person) o.person_id = argv[optind + 1];
+    if (o.command == cmd_person) o.person_id = operands[1];
     if (!(used_by & o.command)) {
         problem = last_limited + " does not apply to " + o.command_name;
         return false;
