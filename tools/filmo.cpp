@@ -117,11 +117,10 @@ int run(const options &o) {
     std::unique_ptr<yyjson_mut_doc, decltype(&yyjson_mut_doc_free)> doc(yyjson_mut_doc_new(nullptr),
                                                                          &yyjson_mut_doc_free);
     yyjson_mut_val *view = gather(doc.get(), o);
-    if (!view || (o.json && !print_json(doc.get(), view, o))) {
+    if (!view || !(o.json ? print_json(doc.get(), view, o) : show(doc.get(), view, o))) {
         std::fprintf(stderr, "filmo: out of memory\n");
         return FILMO_ERR_OOM;
     }
-    if (!o.json) show(doc.get(), view, o);
     return 0;
 }
 

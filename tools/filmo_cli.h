@@ -94,8 +94,8 @@ void section(const char *title, size_t count);
 
 // ---- rendering ----------------------------------------------------------------------------
 
-// The view as readable tables.
-void show(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o);
+// The view as readable tables; false when memory ran out.
+bool show(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o);
 // The view with the last call's status as one JSON object; false when memory ran out. A failed
 // write to standard output shows in ferror(stdout).
 bool print_json(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o);

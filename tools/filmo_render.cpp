@@ -42,23 +42,27 @@ void print_heading(const char *format, yyjson_mut_val *c, const char *automatic)
                 automatic);
 }
 
-void show_collections(yyjson_mut_doc *doc, yyjson_mut_val *all) {
-    std::printf("Collections (%zu)\n", count(all));
+// False when memory for the playlists' title counts ran out; nothing is printed then.
+bool show_collections(yyjson_mut_doc *doc, yyjson_mut_val *all) {
     size_t idx, max;
     yyjson_mut_val *c;
     yyjson_mut_arr_foreach(all, idx, max, c) {
-        print_heading("\n[%s] %s%s\n", c, yyjson_mut_get_bool(at(c, "is_auto")) ? "  (automatic)" : "");
-        print_fields(c, {{"backdrop", "backdrop"}, {"cover", "cover"}, {"logo", "logo"}});
-        yyjson_mut_val *rows = at(c, "playlists");
         size_t pidx, pmax;
         yyjson_mut_val *p;
-        yyjson_mut_arr_foreach(rows, pidx, pmax, p)
-            yyjson_mut_obj_add_uint(doc, p, "count", count(at(p, "imdb")));
-        print_table(rows, {{"name", "Playlist", 28},
-                           {"origin", "Origin", 6},
-                           {"count", "Titles", 6},
-                           {"imdb", "IMDb ids", 60}});
+        yyjson_mut_arr_foreach(at(c, "playlists"), pidx, pmax, p) {
+            if (!yyjson_mut_obj_add_uint(doc, p, "count", count(at(p, "imdb")))) return false;
+        }
     }
+    std::printf("Collections (%zu)\n", count(all));
+    yyjson_mut_arr_foreach(all, idx, max, c) {
+        print_heading("\n[%s] %s%s\n", c, yyjson_mut_get_bool(at(c, "is_auto")) ? "  (automatic)" : "");
+        print_fields(c, {{"backdrop", "backdrop"}, {"cover", "cover"}, {"logo", "logo"}});
+        print_table(at(c, "playlists"), {{"name", "Playlist", 28},
+                                         {"origin", "Origin", 6},
+                                         {"count", "Titles", 6},
+                                         {"imdb", "IMDb ids", 60}});
+    }
+    return true;
 }
 
 void show_person(yyjson_mut_val *p) {
@@ -92,16 +96,20 @@ void show_person(yyjson_mut_val *p) {
     if (count(related)) print_line("ids", cell(related));
 }
 
-void show_popular(yyjson_mut_doc *doc, yyjson_mut_val *all, int32_t page) {
-    std::printf("Popular people, page %d (%zu)\n", page, count(all));
+// False when memory for the positions ran out; nothing is printed then.
+bool show_popular(yyjson_mut_doc *doc, yyjson_mut_val *all, int32_t page) {
     size_t idx, max;
     yyjson_mut_val *p;
-    yyjson_mut_arr_foreach(all, idx, max, p) yyjson_mut_obj_add_uint(doc, p, "pos", idx + 1);
+    yyjson_mut_arr_foreach(all, idx, max, p) {
+        if (!yyjson_mut_obj_add_uint(doc, p, "pos", idx + 1)) return false;
+    }
+    std::printf("Popular people, page %d (%zu)\n", page, count(all));
     print_table(all, {{"pos", "#", 4},
                       {"id", "TMDb", 8},
                       {"name", "Name", 24},
                       {"imdb_id", "IMDb", 10},
                       {"knows_for", "Known for", 60}});
+    return true;
 }
 
 void show_account(yyjson_mut_val *user) {
@@ -175,14 +183,15 @@ void show_home(yyjson_mut_val *h) {
 
 }  // namespace
 
-void show(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o) {
+bool show(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o) {
     switch (o.command) {
-    case cmd_home: show_home(view); break;
-    case cmd_collections: show_collections(doc, view); break;
-    case cmd_person: show_person(view); break;
-    case cmd_popular: show_popular(doc, view, o.page); break;
+    case cmd_home: show_home(view); return true;
+    case cmd_collections: return show_collections(doc, view);
+    case cmd_person: show_person(view); return true;
+    case cmd_popular: return show_popular(doc, view, o.page);
     case cmd_none: break;
     }
+    return true;
 }
 
 bool print_json(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o) {
