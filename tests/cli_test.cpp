@@ -393,16 +393,25 @@ public:
         thread_ = std::thread([this] { serve(); });
     }
     ~OneShotServer() {
-        if (thread_.joinable()) {
-            ::shutdown(fd_, SHUT_RDWR);
-            thread_.join();
-        }
+        stop();
         if (fd_ >= 0) ::close(fd_);
     }
     int port() const { return port_; }
-    const std::string &request() const { return request_; }  // after the run has ended
+    // The request received, once the server thread has ended (it is stopped here if no
+    // request came): only then is request_ no longer written.
+    const std::string &request() {
+        stop();
+        return request_;
+    }
 
 private:
+    void stop() {
+        if (thread_.joinable()) {
+            ::shutdown(fd_, SHUT_RDWR);  // wakes an accept still waiting
+            thread_.join();
+        }
+    }
+
     void serve() {
         int c = ::accept(fd_, nullptr, nullptr);
         if (c < 0) return;
