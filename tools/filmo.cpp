@@ -4,19 +4,13 @@
 // corpus through the fixture backend; --corpus picks another corpus, --host a live server.
 //
 // A host like any other: it includes only the public header and links the shared library.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "filmo.h"
 #include "filmo_cli.h"
+#include "filmo_paths.h"
 
 #ifndef FILMO_CORPUS_FROM_BINDIR
 #define FILMO_CORPUS_FROM_BINDIR "../share/filmo/corpus"
@@ -28,26 +22,6 @@
 namespace {
 
 using namespace filmo_cli;
-
-bool is_dir(const std::string &path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Directory of this program, from the kernel's record of it or else from argv[0].
-std::string binary_dir(const char *argv0) {
-    std::vector<char> buf(PATH_MAX + 1);
-    ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    std::string path;
-    if (n > 0) {
-        path.assign(buf.data(), static_cast<size_t>(n));
-    } else if (argv0 && std::strchr(argv0, '/')) {
-        std::unique_ptr<char, decltype(&std::free)> real(::realpath(argv0, nullptr), &std::free);
-        path = real ? real.get() : argv0;
-    }
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
 
 // The bundled corpus: beside the build tree's tools directory, or where the install put it.
 std::string bundled_corpus(const char *argv0, std::string &looked) {

@@ -4,6 +4,7 @@
 //   filmo_wcwidth.cpp  the characters of a text and their widths (the C library's wcwidth);
 //   filmo_layout.cpp   texts fitted to terminal columns, and table primitives;
 //   filmo_render.cpp   each view as tables, or the whole document as JSON (yyjson's writer);
+//   filmo_paths_posix.cpp  the program's own directory, found from the system (filmo_paths.h);
 //   filmo.cpp          main: the source of the views, the fetch, the output.
 #ifndef FILMO_CLI_H
 #define FILMO_CLI_H
