@@ -10,6 +10,7 @@ common public top-level domain. Allowed: 127.0.0.0/8, localhost, and names under
 Usage: check_no_hosts.py SOURCE_DIR"""
 import os
 import re
+import subprocess
 import sys
 
 SKIP_DIRS = {".git", "corpus-run", "__pycache__", ".cache"}
@@ -36,26 +37,43 @@ def allowed(host):
     return False
 
 
-def main(root):
-    bad = []
+def tracked_files(root):
+    """The files of the repository as git sees them (tracked, or new and not ignored), so that
+    build folders and tool caches never count; None outside a git checkout."""
+    try:
+        out = subprocess.run(["git", "-C", root, "ls-files", "-z", "--cached", "--others",
+                              "--exclude-standard"], capture_output=True, check=True).stdout
+    except (OSError, subprocess.CalledProcessError):
+        return None
+    names = [n.decode("utf-8", "surrogateescape") for n in out.split(b"\0") if n]
+    return [n for n in names if not any(n == p or n.startswith(p + os.sep) for p in SKIP_PATHS)]
+
+
+def walked_files(root):
     for dirpath, dirnames, filenames in os.walk(root):
         rel = os.path.relpath(dirpath, root)
         dirnames[:] = [d for d in dirnames if d not in SKIP_DIRS and
                        os.path.normpath(os.path.join(rel, d)) not in SKIP_PATHS and
                        not (rel == "." and d.startswith("build"))]
         for name in filenames:
-            path = os.path.join(dirpath, name)
-            try:
-                with open(path, "rb") as f:
-                    data = f.read()
-            except OSError:
-                continue
-            for pattern in (URL, BARE):
-                for m in pattern.finditer(data):
-                    host = m.group(1).decode("ascii", "replace")
-                    if not allowed(host):
-                        line = data.count(b"\n", 0, m.start()) + 1
-                        bad.append("%s:%d: %s" % (os.path.relpath(path, root), line, host))
+            yield os.path.relpath(os.path.join(dirpath, name), root)
+
+
+def main(root):
+    bad = []
+    files = tracked_files(root)
+    for rel in files if files is not None else walked_files(root):
+        try:
+            with open(os.path.join(root, rel), "rb") as f:
+                data = f.read()
+        except OSError:
+            continue
+        for pattern in (URL, BARE):
+            for m in pattern.finditer(data):
+                host = m.group(1).decode("ascii", "replace")
+                if not allowed(host):
+                    line = data.count(b"\n", 0, m.start()) + 1
+                    bad.append("%s:%d: %s" % (rel, line, host))
     for b in bad:
         print("names an outside host: " + b)
     return 1 if bad else 0
