@@ -788,8 +788,8 @@ TEST_F(Winhttp, TextsThatAreNotUtf8NeverGoOut) {
         const char *err;  // "" for none
         size_t requests;
     } cases[] = {
-        {"url: 2-, 3- and 4-byte forms", "/\xC3\xA9\xE2\x82\xAC\xF4\x8F\xBF\xBF", "X-A: 1", {}, {}, "",
-         1},
+        {"url: 2-, 3- and 4-byte forms", "/\xC3\xA9\xE2\x82\xAC\xF4\x8F\xBF\xBF", "X-A: 1", {},
+         {}, "", 1},
         {"url: overlong slash", "/\xC0\xAF", "X-A: 1", {}, {}, "utf-8 url", 0},
         {"url: overlong 3-byte", "/\xE0\x9F\xBF", "X-A: 1", {}, {}, "utf-8 url", 0},
         {"url: encoded surrogate", "/\xED\xA0\x80", "X-A: 1", {}, {}, "utf-8 url", 0},
