@@ -12,7 +12,16 @@ struct isal_stream {
     inflate_state st;
     bool started;       // a step has seen the two header bytes
     bool out_of_input;  // the stream goes on past the end of the input
+    size_t held;        // input bytes igzip has read but not decoded, not yet reported taken
 };
+
+// Input bytes igzip has read ahead of its decoding: what is left in its bit buffer (none once it
+// has run past the end of the input) and what it copied aside to parse a header across steps.
+size_t read_ahead(const inflate_state *st) {
+    const int32_t bits = st->read_in_length > 0 ? st->read_in_length : 0;
+    const int32_t copied = st->tmp_in_size > 0 ? st->tmp_in_size : 0;
+    return static_cast<size_t>(bits / 8 + copied);
+}
 
 void *isal_open() {
     auto *s = static_cast<isal_stream *>(vornak_malloc(sizeof(isal_stream)));
@@ -21,6 +30,7 @@ void *isal_open() {
     s->st.crc_flag = ISAL_ZLIB;
     s->started = false;
     s->out_of_input = false;
+    s->held = 0;
     return s;
 }
 
@@ -41,12 +51,21 @@ int isal_step(void *state, const uint8_t *in, size_t in_len, uint8_t *out, size_
             return filmo_step_corrupt;
         }
     }
-    st->next_in = const_cast<uint8_t *>(in);
-    st->avail_in = static_cast<uint32_t>(in_len);
+    // The input starts at the first byte not reported taken; igzip holds the first `held` of
+    // them already and is given what follows.
+    const size_t held = s->held < in_len ? s->held : in_len;
+    st->next_in = const_cast<uint8_t *>(in) + held;
+    st->avail_in = static_cast<uint32_t>(in_len - held);
     st->next_out = out;
     st->avail_out = static_cast<uint32_t>(room);
     const int rc = isal_inflate(st);
-    *took = in_len - st->avail_in;
+    // Only what igzip has decoded counts as taken, as zlib counts it, so the ratio guard sees
+    // the same input on either inflater; the bytes read ahead are reported once decoded.
+    const size_t read = in_len - held - st->avail_in;
+    const size_t ahead = read_ahead(st);
+    const size_t seen = held + read;
+    *took = seen > ahead ? seen - ahead : 0;
+    s->held = seen - *took;
     *wrote = room - st->avail_out;
     if (rc == ISAL_NEED_DICT) return filmo_step_need_dict;
     if (rc < 0) {
@@ -56,6 +75,8 @@ int isal_step(void *state, const uint8_t *in, size_t in_len, uint8_t *out, size_
         // does this step, and the next one finds no progress to make.
         if (st->read_in_length < 0 && st->avail_in == 0) {
             s->out_of_input = true;
+            *took += s->held;  // all of it was decoded, zeros past the end included
+            s->held = 0;
             return *wrote ? filmo_step_more : filmo_step_stuck;
         }
         // Every other refusal (bad block, symbol or distance, a bad or non-zlib header, a
@@ -63,9 +84,17 @@ int isal_step(void *state, const uint8_t *in, size_t in_len, uint8_t *out, size_
         return filmo_step_corrupt;
     }
     if (st->block_state == ISAL_BLOCK_FINISH) return filmo_step_end;
-    // igzip returns whenever its input or its room runs out; with nothing taken and nothing
-    // written it could make no progress, which zlib reports as a buffer error.
-    return *took == 0 && *wrote == 0 ? filmo_step_stuck : filmo_step_more;
+    // igzip returns whenever its input or its room runs out; with nothing read and nothing
+    // written it could make no progress, which zlib reports as a buffer error. Out of input, the
+    // bytes it holds are all there is: they count as taken, as zlib takes a partial code.
+    if (read == 0 && *wrote == 0) {
+        if (st->avail_in == 0) {
+            *took += s->held;
+            s->held = 0;
+        }
+        return filmo_step_stuck;
+    }
+    return filmo_step_more;
 }
 
 void isal_close(void *state) { std::free(state); }

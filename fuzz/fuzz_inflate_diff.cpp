@@ -2,11 +2,14 @@
 // both accept with byte-identical output, or both refuse with the same message.
 //
 // The one allowed difference is the ratio guard's verdict near its limit. The guard compares
-// the bytes written with the bytes taken so far, and igzip takes input ahead of what it has
-// decoded: up to 8 bytes in its bit buffer, and near the end of the input up to a whole header's
-// worth (ISAL_DEF_MAX_HDR_SIZE) copied into its own buffer, where zlib takes only what it has
-// decoded. So where one inflater's guard trips by less than 64 bytes out per byte of that
-// read-ahead, the other may go on; what it then finds further in the stream is not compared.
+// the bytes written with the bytes taken so far. igzip reads input ahead of its decoding (up to
+// 8 bytes in its bit buffer, near the end of the input up to ISAL_DEF_MAX_HDR_SIZE bytes copied
+// aside); the step no longer counts those, so they make no difference. What still does: when the
+// room left is short, igzip decodes on into an output buffer of its own and hands that out over
+// the next steps, so the input behind output not yet written counts as taken; and a code cut by
+// a step's end is counted by each library its own way. Where one inflater's guard trips by less
+// than 64 bytes out per byte of k_read_ahead, the other may go on; what it then finds further in
+// the stream is not compared. The bound is the one that held before those bytes were discounted.
 //
 // The other: the Huffman code sets of a dynamic block header. zlib refuses an incomplete or
 // oversubscribed set when it has read it, takes an empty code-length set (and then fails on the

@@ -6,8 +6,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,6 +18,7 @@
 
 #include "filmo_internal.h"
 #include "loopback_server.h"
+#include "platform_expect.h"
 #include "test_support.h"
 
 namespace {
@@ -238,6 +241,33 @@ TEST_F(FixtureBackend, RefusesWhatItCannotServeAndCountsIt) {
         EXPECT_TRUE(got.body.empty());
         EXPECT_EQ(filmo_fake_fail_internal(), ++fails);
         for (const auto &s : saved) write(s.first, s.second);
+    }
+}
+
+// A corpus name that is a named pipe is no file: the fetch fails as for a missing one, at once,
+// without waiting for a writer that never comes.
+TEST_F(FixtureBackend, PipeNamedLikeACorpusFileIsMissing) {
+    const Route cases[] = {
+        {"GetCollectionPopular?language=en-US", {"collections.en-US.json"}, 0,
+         "fake: collections fixture missing"},
+        {"GetHomePage?userId=&profileId=0", {"homepage.anonymous-profile0.zlib"}, 0,
+         "fake: homepage fixture missing"},
+        {"GetPeopleDetail?id=nm0000001", {"people-detail.404.json"}, 0,
+         "fake: 404 fixture missing"},
+    };
+    for (const Route &c : cases) {
+        SCOPED_TRACE(c.tail);
+        const std::string pipe = dir_ + "/" + c.absent[0];
+        remove(c.absent[0]);
+        if (!filmo_test::make_fifo(pipe.c_str())) GTEST_SKIP() << "no named pipes here";
+        auto asked = std::async(std::launch::async, [&] { return ask(url(c.tail)); });
+        if (asked.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << "the fetch waits on the pipe";
+            std::ofstream{pipe};  // a writer comes and goes: the open returns
+        }
+        Reply got = asked.get();
+        EXPECT_EQ(got.rc, -1);
+        EXPECT_EQ(got.err, c.expect);
     }
 }
 

@@ -775,6 +775,53 @@ TEST_F(Winhttp, NoRetryForOtherStatuses) {
     EXPECT_EQ(server.requests().size(), 1u);
 }
 
+// ---- texts that are not UTF-8 -------------------------------------------------------------
+
+// A URL, a request header line or a credential that is not well-formed UTF-8 never goes out in
+// another form: the URL and the header text fail their step before anything is sent, and
+// credentials that are not UTF-8 make no retry, so the 401 is the answer.
+TEST_F(Winhttp, TextsThatAreNotUtf8NeverGoOut) {
+    struct Case {
+        const char *what;
+        std::string path, header;
+        std::optional<std::string> user, password;
+        const char *err;  // "" for none
+        size_t requests;
+    } cases[] = {
+        {"url: 2-, 3- and 4-byte forms", "/\xC3\xA9\xE2\x82\xAC\xF4\x8F\xBF\xBF", "X-A: 1", {},
+         {}, "", 1},
+        {"url: overlong slash", "/\xC0\xAF", "X-A: 1", {}, {}, "utf-8 url", 0},
+        {"url: overlong 3-byte", "/\xE0\x9F\xBF", "X-A: 1", {}, {}, "utf-8 url", 0},
+        {"url: encoded surrogate", "/\xED\xA0\x80", "X-A: 1", {}, {}, "utf-8 url", 0},
+        {"url: above U+10FFFF", "/\xF4\x90\x80\x80", "X-A: 1", {}, {}, "utf-8 url", 0},
+        {"url: F5 lead", "/\xF5\x80\x80\x80", "X-A: 1", {}, {}, "utf-8 url", 0},
+        {"url: lone continuation", "/a\x80", "X-A: 1", {}, {}, "utf-8 url", 0},
+        {"url: cut short", "/\xE2\x82", "X-A: 1", {}, {}, "utf-8 url", 0},
+        {"header: cut short", "/", "X-A: caf\xC3", {}, {}, "utf-8 headers", 0},
+        {"header: Latin-1 byte", "/", "X-A: caf\xE9!", {}, {}, "utf-8 headers", 0},
+        {"header: encoded surrogate", "/", "X-A: \xED\xBF\xBF", {}, {}, "utf-8 headers", 0},
+        {"user and password UTF-8", "/", "X-A: 1", "an\xC3\xA1", "s\xE2\x82\xAC", "", 2},
+        {"user not UTF-8", "/", "X-A: 1", "an\xE1", "s3cret", "", 1},
+        {"password not UTF-8", "/", "X-A: 1", "ana", "s3\xC0\x80", "", 1},
+        {"password cut short", "/", "X-A: 1", "ana", "s3\xF0\x9F\x8E", "", 1},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        auto server = protected_server({k_basic}, "ana", "s3cret");
+        Call c;
+        c.url = server.url(k.path);
+        c.headers = {k.header};
+        c.user = k.user;
+        c.password = k.password;
+        Outcome o = perform(c);
+        EXPECT_EQ(o.err, k.err);
+        EXPECT_EQ(o.rc, *k.err ? -1 : 0);
+        EXPECT_EQ(o.status, *k.err ? 0 : 401);
+        EXPECT_EQ(server.requests().size(), k.requests);
+        EXPECT_EQ(o.events.empty(), *k.err != 0);
+    }
+}
+
 // ---- failures ----------------------------------------------------------------------------
 
 TEST_F(Winhttp, FailureTextsNameTheFailedStep) {

@@ -119,6 +119,42 @@ int wwork_headers(const vornak_http_request *req, vornak_buf *text) {
     return 0;
 }
 
+// True when the text is well-formed UTF-8: no overlong form, no encoded surrogate, nothing above
+// U+10FFFF, no sequence cut short. Windows refuses anything else when it converts to UTF-16, and
+// no platform may put a replacement in: the URL, the header lines and the credentials go out
+// exactly as the host gave them, or not at all, on every platform alike.
+bool utf8_ok(const char *text, size_t len) {
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+    const unsigned char *end = p + len;
+    while (p < end) {
+        unsigned c = *p++;
+        if (c < 0x80) continue;
+        int more;
+        unsigned lo = 0x80, hi = 0xBF;  // the bounds of the byte after the lead
+        if (c >= 0xC2 && c <= 0xDF) {
+            more = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2;
+            if (c == 0xE0) lo = 0xA0;  // overlong below U+0800
+            if (c == 0xED) hi = 0x9F;  // U+D800..U+DFFF
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3;
+            if (c == 0xF0) lo = 0x90;  // overlong below U+10000
+            if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
+        } else {
+            return false;  // a continuation byte, C0, C1 or F5..FF as a lead
+        }
+        if (end - p < more) return false;
+        if (*p < lo || *p > hi) return false;
+        for (int i = 1; i < more; ++i)
+            if ((p[i] & 0xC0) != 0x80) return false;
+        p += more;
+    }
+    return true;
+}
+
+bool utf8_ok(const char *text) { return utf8_ok(text, std::strlen(text)); }
+
 // Digest when offered, else Basic; no other scheme is ever used.
 uint32_t choose_scheme(uint32_t offered) {
     if (offered & WPLAT_AUTH_DIGEST) return WPLAT_AUTH_DIGEST;
@@ -222,6 +258,8 @@ int32_t exchange(const vornak_http_request *req, int32_t *status, char **err) {
                                                            : req->recv_timeout_ms;
     o.decompress = (req->flags & VORNAK_FLAG_DECOMPRESS) != 0;
 
+    // The URL is checked where a platform converts it, before it is cracked.
+    if (!utf8_ok(req->url)) return fail_step(err, {WPLAT_UTF8_URL, 0});
     wplat *opened = nullptr;
     wplat_fail f = wplat_open(&opened, &o);
     wplat_ptr x(opened);
@@ -230,6 +268,8 @@ int32_t exchange(const vornak_http_request *req, int32_t *status, char **err) {
     vornak_buf text{};
     buf_release text_release{&text};
     if (wwork_headers(req, &text) != 0) return fail(err, "oom");
+    if (!utf8_ok(text.data, static_cast<size_t>(text.len)))
+        return fail_step(err, {WPLAT_HEADERS, 0});
 
     wresp rs{};
     rs.req = req;
@@ -242,12 +282,14 @@ int32_t exchange(const vornak_http_request *req, int32_t *status, char **err) {
     int32_t code = 0;
     if (wplat_status(x.get(), &code)) rs.status = code;
 
-    // One retry with credentials, only for a 401 and only when the caller gave a user. A failed
+    // One retry with credentials, only for a 401 and only when the caller gave a user whose name
+    // and password are UTF-8 (others would go out altered, so the 401 is the answer). A failed
     // retry leaves its text and carries on with whatever answer there is.
-    if (rs.status == 401 && req->user) {
+    const char *password = req->password ? req->password : "";
+    if (rs.status == 401 && req->user && utf8_ok(req->user) && utf8_ok(password)) {
         uint32_t scheme = choose_scheme(wplat_auth_schemes(x.get()));
         if (scheme &&
-            wplat_set_credentials(x.get(), scheme, req->user, req->password ? req->password : "")) {
+            wplat_set_credentials(x.get(), scheme, req->user, password)) {
             f = wplat_send(x.get(), nullptr, 0, req->body, body_len);
             if (f.step != WPLAT_OK)
                 set_text(err, step_format(f.step), f.code);

@@ -22,10 +22,11 @@ void vornak_winhttp_head_block(const char *head, size_t len, vornak_buf *block);
 bool vornak_winhttp_flush_headers(const vornak_http_request *req, int32_t status,
                                   const vornak_buf *block);
 
-// Test seam, defined by each platform file. With a path, every later exchange trusts exactly
-// the certificate authorities of that PEM file instead of the platform's own store; null (the
-// state at load) returns to the platform's store. The Windows file keeps the system store. Peer and host name verification stay on
-// either way: nothing turns them off. The host serialises this against running exchanges.
+// Test seam, defined by each platform file. On Linux, with a path, every later exchange trusts
+// exactly the certificate authorities of that PEM file instead of the system's store; null (the
+// state at load) returns to the system's store. The Windows file ignores the path: it always
+// keeps the system store. Peer and host name verification stay on either way: nothing turns
+// them off. The host serialises this against running exchanges.
 void vornak_winhttp_trust_ca_file(const char *pem_path);
 
 #endif

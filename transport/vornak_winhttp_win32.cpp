@@ -155,8 +155,8 @@ wplat_fail wplat_open(wplat **out, const wplat_options *o) {
 
     set_dword(x->request, k_option_disable_feature, k_disable_redirects);
     if (o->decompress) set_dword(x->request, k_option_decompression, k_decompress_gzip_deflate);
-    // The request's receive time-out: the caller's own, or the overall one (the session's) when
-    // the caller asked for none of its own.
+    // The request's receive time-out, as the transport worked it out: with flags bit 1 set the
+    // overall time-out (the session's); else the caller's own, or 60000 ms when it is below 1.
     set_dword(x->request, k_option_receive_timeout, static_cast<DWORD>(o->recv_ms));
 
     *out = guard.release();

@@ -35,6 +35,9 @@ const char *platform_gap(Gap gap);
 // Sets a variable of the process environment; a null value removes it.
 void set_env(const char *name, const char *value);
 
+// Makes a named pipe at `path`: false where the platform has none in its file system.
+bool make_fifo(const char *path);
+
 }  // namespace filmo_test
 
 #endif

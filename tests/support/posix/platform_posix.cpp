@@ -1,6 +1,8 @@
 // The real transport's seam on POSIX hosts is libcurl: its error numbers, and no gaps.
 #include <curl/curl.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 #include "platform_expect.h"
@@ -22,5 +24,7 @@ void set_env(const char *name, const char *value) {
     else
         unsetenv(name);
 }
+
+bool make_fifo(const char *path) { return mkfifo(path, 0600) == 0; }
 
 }  // namespace filmo_test

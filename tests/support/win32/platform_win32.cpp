@@ -58,4 +58,6 @@ const char *platform_gap(Gap gap) {
 
 void set_env(const char *name, const char *value) { _putenv_s(name, value ? value : ""); }
 
+bool make_fifo(const char *) { return false; }
+
 }  // namespace filmo_test
