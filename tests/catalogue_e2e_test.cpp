@@ -134,7 +134,7 @@ TEST_P(CatalogueE2E, CommandLineHostWithHost) {
         argv.insert(argv.end(), k.args.begin(), k.args.end());
         std::string out;
         EXPECT_EQ(filmo_test::run_command(argv, out), tls ? 1 : k.exit_code) << k.args[0];
-        const std::string shows = tls ? "WinHttpSendRequest failed: 60" : k.shows;
+        const std::string shows = tls ? "WinHttpSendRequest failed: 12175" : k.shows;
         EXPECT_NE(out.find(shows), std::string::npos) << k.args[0] << " printed:\n" << out;
     }
 }

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "loopback_server.h"
+
 namespace {
 
 namespace stdfs = std::filesystem;
@@ -445,6 +447,32 @@ TEST_F(Cli, HostAsksThatServerThroughTheRealTransport) {
     EXPECT_EQ(server.request().rfind("GET /api/AAA/GetCollectionPopular?language=sv-SE HTTP/1.1\r\n", 0),
               0u)
         << server.request();
+}
+
+// A transport failure shows the library's text as it is, then what its number means; a failure
+// without a number shows the text alone.
+TEST_F(Cli, TransportFailureNumbersAreReadOut) {
+    filmo_test::LoopbackServer closing([](filmo_test::Conn &c) {
+        filmo_test::HttpRequest r;
+        c.read_request(r);  // and close without a word
+    });
+    const std::string refused = "http://127.0.0.1:" + std::to_string(filmo_test::unused_port());
+    const Failing cases[] = {
+        {{"--host", refused, "collections"}, 1,
+         "filmo: transport: transport: WinHttpSendRequest failed: 12029 (cannot connect)\n"},
+        {{"--host", closing.url(""), "person", "nm0000138"}, 1,
+         "filmo: transport: transport: WinHttpReceiveResponse failed: 12152 "
+         "(not a valid HTTP answer)\n"},
+        {{"--fake-mode", "1", "popular"}, 1,
+         "filmo: transport: transport: fake: injected transport failure\n"},
+    };
+    for (const Failing &c : cases) {
+        SCOPED_TRACE(joined(c.args));
+        Outcome r = filmo(c.args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, c.message);
+    }
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 // HTTPS through the real transport against the local catalogue server behind TLS, with
 // certificates made for this run: a certificate the transport cannot trust is refused in the send
-// step with curl's number (60, the peer failed verification) before anything reaches the sinks,
-// and no exported call, request flag or environment variable makes it trusted. The system's store
-// is loaded by every handshake that uses it, which is slow under valgrind: only a few do. The success path
-// over HTTPS is in catalogue_e2e_test.
+// step with WinHTTP's number (12175, ERROR_WINHTTP_SECURE_FAILURE) before anything reaches the
+// sinks, and no exported call, request flag or environment variable makes it trusted. The
+// system's store is loaded by every handshake that uses it, which is slow under valgrind: only a
+// few do. The success path over HTTPS is in catalogue_e2e_test.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -27,7 +27,7 @@ using winhttp_test::Call;
 using winhttp_test::Outcome;
 using winhttp_test::perform;
 
-const char *const k_refused = "WinHttpSendRequest failed: 60";
+const char *const k_refused = "WinHttpSendRequest failed: 12175";
 // The client wraps the transport's text twice ("transport: " in the GET and in the view).
 const std::string k_client_refused = std::string("transport: transport: ") + k_refused;
 
@@ -63,7 +63,7 @@ protected:
 ScratchDir *Tls::corpus_ = nullptr;
 TestPki *Tls::pki_ = nullptr;
 
-// Fails a fetch of every view against an untrusted server: the send step's text and curl's
+// Fails a fetch of every view against an untrusted server: the send step's text and WinHTTP's
 // number, no HTTP status. The keys differ from those of the views held, so none is a cache hit.
 void expect_client_refuses(const std::string &bad_host) {
     filmo_set_host(bad_host.c_str());

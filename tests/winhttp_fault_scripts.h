@@ -1,6 +1,5 @@
-// What the real transport's fault tests share on every platform: servers that misbehave on
-// purpose (each script runs once the request was read, on the connection's own thread), and the
-// checks run against them. Each platform's test names the failure texts its service gives.
+// What the real transport's fault tests use: servers that misbehave on purpose (each script runs
+// once the request was read, on the connection's own thread), and the checks run against them.
 #ifndef FILMO_WINHTTP_FAULT_SCRIPTS_H
 #define FILMO_WINHTTP_FAULT_SCRIPTS_H
 
@@ -35,8 +34,9 @@ inline std::string text(const char *step, unsigned long code) {
     return std::string(step) + " failed: " + std::to_string(code);
 }
 
-const char *const k_receive = "WinHttpReceiveResponse";
 const char *const k_send = "WinHttpSendRequest";
+const char *const k_receive = "WinHttpReceiveResponse";
+const char *const k_query = "WinHttpQueryDataAvailable";
 
 // What a broken server does once it has read the request.
 using Script = void (*)(Conn &);
@@ -83,7 +83,6 @@ inline LoopbackServer::Handler after_request(Script script) {
         if (c.read_request(r)) script(c);
     };
 }
-
 
 // One broken server and how the exchange with it ends.
 struct Break {

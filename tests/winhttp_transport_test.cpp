@@ -18,6 +18,7 @@
 #include "test_support.h"
 #include "vornak_alloc.h"
 #include "vornak_http.h"
+#include "vornak_winhttp_errors.h"
 #include "winhttp_test_common.h"
 
 namespace {
@@ -31,6 +32,7 @@ using winhttp_test::answering;
 using winhttp_test::Call;
 using winhttp_test::Outcome;
 using winhttp_test::perform;
+namespace werr = vornak_winhttp_error;
 
 class Winhttp : public ::testing::Test {
 protected:
@@ -388,6 +390,12 @@ TEST_F(Winhttp, PathAndQueryAreSentAsGiven) {
         {base + "/api/AAA/GetPeoplePopular?pageIndex=1&language=en-US",
          "/api/AAA/GetPeoplePopular?pageIndex=1&language=en-US"},
         {base + "/a%20b/c?x=%2F&y=", "/a%20b/c?x=%2F&y="},
+        // A fragment is the client's own: it never goes out.
+        {base + "/p#frag", "/p"},
+        {base + "/p?q=1#frag", "/p?q=1"},
+        {base + "/p?q=1#a?b#c", "/p?q=1"},
+        {base + "/#", "/"},
+        {base + "#frag", "/"},
     };
     const char *gap = filmo_test::platform_gap(filmo_test::Gap::query_without_path);
     std::vector<std::string> asked;
@@ -672,6 +680,11 @@ TEST_F(Winhttp, AuthenticationRetriesOnceWithTheBestOfferedScheme) {
         {"wrong password", {k_digest}, "ana", "nope", 2, 401, "Digest "},
         {"only NTLM", {"NTLM"}, "ana", "s3cret", 1, 401, nullptr},
         {"only Negotiate", {"Negotiate"}, "ana", "s3cret", 1, 401, nullptr},
+        // Nobody's credentials answer these by themselves, the signed-in user's least of all.
+        {"only NTLM, no user", {"NTLM"}, std::nullopt, std::nullopt, 1, 401, nullptr},
+        {"only Negotiate, no user", {"Negotiate"}, std::nullopt, std::nullopt, 1, 401, nullptr},
+        {"NTLM and Negotiate, no user", {"Negotiate", "NTLM"}, std::nullopt, std::nullopt, 1, 401,
+         nullptr},
         {"no user", {k_digest, k_basic}, std::nullopt, "s3cret", 1, 401, nullptr},
     };
     const char *no_digest = filmo_test::platform_gap(filmo_test::Gap::digest);
@@ -824,21 +837,29 @@ TEST_F(Winhttp, TextsThatAreNotUtf8NeverGoOut) {
 
 // ---- failures ----------------------------------------------------------------------------
 
+// WinHTTP's step and number on every platform: the scheme is the text before the first colon
+// and only http and https are known (ERROR_WINHTTP_UNRECOGNIZED_SCHEME); after a known scheme
+// anything unusable is ERROR_WINHTTP_INVALID_URL; nobody listening is
+// ERROR_WINHTTP_CANNOT_CONNECT, in the send.
 TEST_F(Winhttp, FailureTextsNameTheFailedStep) {
     std::string refused = "http://127.0.0.1:" + std::to_string(filmo_test::unused_port()) + "/";
-    const filmo_test::PlatformErrors &e = filmo_test::platform_errors();
     const std::string crack = "WinHttpCrackUrl failed: ";
+    const std::string bad_scheme = crack + std::to_string(werr::unrecognized_scheme);
+    const std::string bad_url = crack + std::to_string(werr::invalid_url);
     struct Case {
         std::string url;
         std::string err;
     } cases[] = {
-        {"ftp://127.0.0.1/file", crack + std::to_string(e.bad_scheme)},
-        {"file:///etc/passwd", crack + std::to_string(e.bad_scheme)},
-        {"not a url", crack + std::to_string(e.bad_url)},
-        {"http://", crack + std::to_string(e.no_host)},
-        {"127.0.0.1/x", crack + std::to_string(e.bad_url)},
-        {"", crack + std::to_string(e.bad_url)},
-        {refused, "WinHttpSendRequest failed: " + std::to_string(e.refused)},
+        {"ftp://127.0.0.1/file", bad_scheme},
+        {"file:///etc/passwd", bad_scheme},
+        {"mailto:ana@example.org", bad_scheme},
+        {"not a url", bad_scheme},
+        {"127.0.0.1/x", bad_scheme},
+        {"127.0.0.1:8080/x", bad_scheme},
+        {"", bad_scheme},
+        {"http://", bad_url},
+        {"https://", bad_url},
+        {refused, "WinHttpSendRequest failed: " + std::to_string(werr::cannot_connect)},
     };
     for (const Case &k : cases) {
         Call c;
@@ -860,8 +881,7 @@ TEST_F(Winhttp, HttpsToAPlainServerFailsTheSend) {
     c.url = "https://127.0.0.1:" + std::to_string(server.port()) + "/";
     Outcome o = perform(c);
     EXPECT_EQ(o.rc, -1);
-    EXPECT_EQ(o.err, "WinHttpSendRequest failed: " +
-                         std::to_string(filmo_test::platform_errors().handshake));
+    EXPECT_EQ(o.err, "WinHttpSendRequest failed: " + std::to_string(werr::secure_failure));
 }
 
 // Nothing is taken from the environment or the URL: proxy variables are ignored, and

@@ -283,18 +283,16 @@ int32_t exchange(const vornak_http_request *req, int32_t *status, char **err) {
     if (wplat_status(x.get(), &code)) rs.status = code;
 
     // One retry with credentials, only for a 401 and only when the caller gave a user whose name
-    // and password are UTF-8 (others would go out altered, so the 401 is the answer). A failed
-    // retry leaves its text and carries on with whatever answer there is.
+    // and password are UTF-8 (others would go out altered, so the 401 is the answer). A retry
+    // whose send or head fails ends the exchange with that step's failure: the request handle
+    // holds no answer then, and reading on would only report the handle's state instead.
     const char *password = req->password ? req->password : "";
     if (rs.status == 401 && req->user && utf8_ok(req->user) && utf8_ok(password)) {
         uint32_t scheme = choose_scheme(wplat_auth_schemes(x.get()));
-        if (scheme &&
-            wplat_set_credentials(x.get(), scheme, req->user, password)) {
+        if (scheme && wplat_set_credentials(x.get(), scheme, req->user, password)) {
             f = wplat_send(x.get(), nullptr, 0, req->body, body_len);
-            if (f.step != WPLAT_OK)
-                set_text(err, step_format(f.step), f.code);
-            else if (wplat_status(x.get(), &code))
-                rs.status = code;
+            if (f.step != WPLAT_OK) return fail_step(err, f);
+            if (wplat_status(x.get(), &code)) rs.status = code;
         }
     }
 

@@ -9,7 +9,11 @@
 // Time-outs mean "no bytes moved for that long": the transfer-info callback measures the time
 // since the last byte went out or came in, against the send time-out while the body is still
 // going out and the receive time-out otherwise; curl's own connect time-out covers connecting.
-// A time-out is reported with CURLE_OPERATION_TIMEDOUT, whatever curl makes of the abort.
+// A time-out is reported as one, whatever curl makes of the abort.
+//
+// Failures carry WinHTTP's step and error number for the same situation, so a host reads one
+// error language on every platform: the table below turns curl's results into WinHTTP's
+// numbers, and how far the exchange got picks the step (vornak_winhttp_curl.h).
 //
 // https is always verified: the peer's chain against the trusted authorities (the system's
 // store, or the PEM file of vornak_winhttp_trust_ca_file in tests) and the host name against
@@ -23,8 +27,12 @@
 
 #include "vornak_alloc.h"
 #include "vornak_http.h"
+#include "vornak_winhttp_curl.h"
+#include "vornak_winhttp_errors.h"
 #include "vornak_winhttp_internal.h"
 #include "vornak_winhttp_platform.h"
+
+namespace werr = vornak_winhttp_error;
 
 struct wplat {
     CURL *easy;
@@ -37,10 +45,12 @@ struct wplat {
 
     // The answer of the latest send.
     vornak_buf head;  // raw head of the final response
-    bool head_lost;   // memory ran out while collecting it: no headers
-    bool head_done;   // the final head is complete
-    bool done;        // the transfer ended, with `result`
+    bool head_lost;      // memory ran out while collecting it: no headers
+    bool head_overflow;  // the head passed its bound
+    bool head_done;      // the final head is complete
+    bool done;           // the transfer ended, with `result`
     CURLcode result;
+    char message[CURL_ERROR_SIZE];  // curl's words for `result`
     bool paused;  // body bytes wait inside curl for wplat_read_body
 
     int requests;           // requests curl started in this send
@@ -62,9 +72,10 @@ struct wplat {
 
 namespace {
 
-// Longest response head taken in; a longer one fails the exchange instead of growing without
-// end (WinHTTP refuses overlong heads the same way).
-constexpr uint64_t k_head_bound = 256 * 1024;
+// Longest response head taken in: WinHTTP's default bound (64 KB), past which it refuses the
+// head with ERROR_WINHTTP_HEADER_SIZE_OVERFLOW. curl refuses a single header line longer than
+// its own bound (100 KB) first, as if memory ran out.
+constexpr uint64_t k_head_bound = 64 * 1024;
 
 int64_t now_ms() {
     using namespace std::chrono;
@@ -113,7 +124,10 @@ size_t on_head(char *bytes, size_t size, size_t count, void *p) {
         if (x->head.data) x->head.data[0] = 0;
         x->head_lost = false;
     }
-    if (x->head.len + n > k_head_bound) return 0;
+    if (x->head.len + n > k_head_bound) {
+        x->head_overflow = true;
+        return 0;
+    }
     if (!x->head_lost && vornak_buf_add(&x->head, bytes, n) != 0) x->head_lost = true;
     if (n > 0 && (bytes[0] == '\r' || bytes[0] == '\n')) {
         long code = 0;
@@ -210,31 +224,97 @@ void drive(wplat *x, bool (*until)(const wplat *)) {
 bool head_arrived(const wplat *x) { return x->head_done; }
 bool reading_stopped(const wplat *x) { return x->stopped; }
 
-unsigned long error_number(const wplat *x) {
-    return static_cast<unsigned long>(x->timed_out ? CURLE_OPERATION_TIMEDOUT : x->result);
+// How far the exchange got: the time-out and the step of a failure follow from it.
+wcurl_phase phase_of(const wplat *x) {
+    if (!x->connected) return wcurl_phase::connecting;
+    if (x->sending) return wcurl_phase::sending;
+    return x->head_done ? wcurl_phase::reading_body : wcurl_phase::awaiting_head;
 }
 
-bool connect_failure(CURLcode rc) {
+// The transfer's failure as WinHTTP reports it. Two of curl's results say less than WinHTTP's
+// numbers do: a head that passed its bound, or a header line curl refused as too long (it says
+// "out of memory" for that, and only the head is in hand), is WinHTTP's oversized head; a
+// chunked body that cannot be parsed (curl says "receive error", and names the chunk in its
+// message) is an answer WinHTTP cannot parse.
+wplat_fail transfer_failure(const wplat *x) {
+    wcurl_phase phase = phase_of(x);
+    CURLcode rc = x->timed_out ? CURLE_OPERATION_TIMEDOUT : x->result;
+    wplat_fail f = vornak_winhttp_curl_failure(rc, phase);
+    bool head_begun = x->head.len > 0 && !x->head_done;
+    if (x->head_overflow || (rc == CURLE_OUT_OF_MEMORY && head_begun))
+        f.code = werr::header_size_overflow;
+    else if (rc == CURLE_RECV_ERROR && std::strstr(x->message, "chunk"))
+        f.code = werr::invalid_server_response;
+    return f;
+}
+
+// A failure of a set-up call, with curl's result put into WinHTTP's number.
+wplat_fail setup_failure(wplat_step step, CURLcode rc) {
+    return {step, vornak_winhttp_curl_error(rc)};
+}
+
+// curl's results and the WinHTTP numbers for the same situations. Where Wine's WinHTTP shows
+// the situation (a refused connection, an answer that is no HTTP, a connection closed without
+// an answer) the number is the one it gives; the rest follow WinHTTP's documentation: time-outs,
+// TLS failures (WinHTTP's synchronous calls report every certificate or handshake fault as
+// ERROR_WINHTTP_SECURE_FAILURE), a connection reset or cut short, the oversized head.
+// Results of features this transport never asks curl for (FTP, proxies, redirects, HTTP/2 and
+// HTTP/3, resumes) fall to ERROR_WINHTTP_INTERNAL_ERROR with every result not listed.
+struct curl_row {
+    CURLcode result;
+    unsigned long winhttp;
+};
+
+constexpr curl_row k_curl_rows[] = {
+    {CURLE_FAILED_INIT, werr::internal_error},
+    {CURLE_URL_MALFORMAT, werr::invalid_url},
+    // The scheme was checked when the URL was cracked: within a transfer this is an answer
+    // without a status line (HTTP/0.9), which WinHTTP refuses as an invalid response.
+    {CURLE_UNSUPPORTED_PROTOCOL, werr::invalid_server_response},
+    {CURLE_COULDNT_RESOLVE_PROXY, werr::name_not_resolved},
+    {CURLE_COULDNT_RESOLVE_HOST, werr::name_not_resolved},
+    {CURLE_COULDNT_CONNECT, werr::cannot_connect},
+    {CURLE_WEIRD_SERVER_REPLY, werr::invalid_server_response},
+    {CURLE_GOT_NOTHING, werr::invalid_server_response},
+    {CURLE_BAD_CONTENT_ENCODING, werr::invalid_server_response},
+    {CURLE_PARTIAL_FILE, werr::connection_error},
+    {CURLE_SEND_ERROR, werr::connection_error},
+    {CURLE_RECV_ERROR, werr::connection_error},
+    {CURLE_UPLOAD_FAILED, werr::connection_error},
+    {CURLE_HTTP2_STREAM, werr::connection_error},
+    {CURLE_OUT_OF_MEMORY, werr::not_enough_memory},
+    {CURLE_OPERATION_TIMEDOUT, werr::timeout},
+    {CURLE_ABORTED_BY_CALLBACK, werr::operation_cancelled},
+    {CURLE_LOGIN_DENIED, werr::login_failure},
+    {CURLE_AUTH_ERROR, werr::login_failure},
+    {CURLE_SSL_CONNECT_ERROR, werr::secure_failure},
+    {CURLE_SSL_ENGINE_NOTFOUND, werr::secure_failure},
+    {CURLE_SSL_ENGINE_SETFAILED, werr::secure_failure},
+    {CURLE_SSL_ENGINE_INITFAILED, werr::secure_failure},
+    {CURLE_SSL_CERTPROBLEM, werr::secure_failure},
+    {CURLE_SSL_CIPHER, werr::secure_failure},
+    {CURLE_PEER_FAILED_VERIFICATION, werr::secure_failure},
+    {CURLE_USE_SSL_FAILED, werr::secure_failure},
+    {CURLE_SSL_CACERT_BADFILE, werr::secure_failure},
+    {CURLE_SSL_SHUTDOWN_FAILED, werr::secure_failure},
+    {CURLE_SSL_CRL_BADFILE, werr::secure_failure},
+    {CURLE_SSL_ISSUER_ERROR, werr::secure_failure},
+    {CURLE_SSL_PINNEDPUBKEYNOTMATCH, werr::secure_failure},
+    {CURLE_SSL_INVALIDCERTSTATUS, werr::secure_failure},
+    {CURLE_SSL_CLIENTCERT, werr::client_cert_needed},
+};
+
+// Failures that belong to WinHttpSendRequest even once the connection stands: sending the
+// request, and (should curl report one late) name, connection and TLS faults.
+bool send_side(int rc) {
     switch (rc) {
     case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_COULDNT_CONNECT:
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_SEND_ERROR: return true;
-    default: return false;
+    case CURLE_SEND_ERROR:
+    case CURLE_UPLOAD_FAILED: return true;
+    default: return vornak_winhttp_curl_error(rc) == werr::secure_failure;
     }
-}
-
-// No connection, TLS or sending failed: the send's fault; otherwise no head came.
-wplat_fail send_failure(const wplat *x) {
-    bool send_side = !x->connected || x->sending || connect_failure(x->result);
-    return {send_side ? WPLAT_SEND : WPLAT_RECEIVE, error_number(x)};
 }
 
 // Splits the CR LF lines into the list, after the lines that keep curl from adding request
@@ -338,25 +418,28 @@ CURLcode request_options(wplat *x, const wplat_options *o) {
     set(curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L));
     set(curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, on_connected));
     set(curl_easy_setopt(e, CURLOPT_PREREQDATA, x));
+    set(curl_easy_setopt(e, CURLOPT_ERRORBUFFER, x->message));
     return rc;
 }
 
-bool scheme_ok(CURLU *u) {
-    char *scheme = nullptr;
-    if (curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) return false;
-    bool ok = curl_strequal(scheme, "http") || curl_strequal(scheme, "https");
-    curl_free(scheme);
-    return ok;
+// WinHttpCrackUrl's scheme rule: the scheme is the text before the first colon, and only http
+// and https (in any case) are known; a text without a colon has no scheme it knows either.
+bool scheme_ok(const char *url) {
+    const char *colon = std::strchr(url, ':');
+    size_t n = colon ? static_cast<size_t>(colon - url) : 0;
+    return (n == 4 && curl_strnequal(url, "http", 4)) ||
+           (n == 5 && curl_strnequal(url, "https", 5));
 }
 
-// Splits the URL into its parts, as WinHttpCrackUrl would; only http and https pass.
+// Splits the URL into its parts, as WinHttpCrackUrl would: an unknown scheme is
+// ERROR_WINHTTP_UNRECOGNIZED_SCHEME, anything else curl cannot take ERROR_WINHTTP_INVALID_URL.
 wplat_fail crack(wplat *x, const char *url) {
+    if (!scheme_ok(url)) return {WPLAT_CRACK, werr::unrecognized_scheme};
     x->url = curl_url();
-    if (!x->url) return {WPLAT_OOM, CURLE_OUT_OF_MEMORY};
+    if (!x->url) return {WPLAT_OOM, werr::not_enough_memory};
     CURLUcode uc = curl_url_set(x->url, CURLUPART_URL, url, CURLU_PATH_AS_IS);
-    if (uc == CURLUE_OUT_OF_MEMORY) return {WPLAT_OOM, CURLE_OUT_OF_MEMORY};
-    if (uc != CURLUE_OK) return {WPLAT_CRACK, CURLE_URL_MALFORMAT};
-    if (!scheme_ok(x->url)) return {WPLAT_CRACK, CURLE_UNSUPPORTED_PROTOCOL};
+    if (uc == CURLUE_OUT_OF_MEMORY) return {WPLAT_OOM, werr::not_enough_memory};
+    if (uc != CURLUE_OK) return {WPLAT_CRACK, werr::invalid_url};
     // Credentials travel only through the authentication retry, never from the URL.
     curl_url_set(x->url, CURLUPART_USER, nullptr, 0);
     curl_url_set(x->url, CURLUPART_PASSWORD, nullptr, 0);
@@ -364,6 +447,24 @@ wplat_fail crack(wplat *x, const char *url) {
 }
 
 }  // namespace
+
+unsigned long vornak_winhttp_curl_error(int curl_result) {
+    for (const curl_row &row : k_curl_rows)
+        if (row.result == curl_result) return row.winhttp;
+    return werr::internal_error;
+}
+
+// WinHTTP resolves, connects, shakes hands and sends in WinHttpSendRequest, waits for the head
+// in WinHttpReceiveResponse, and waits for body bytes in WinHttpQueryDataAvailable (its
+// WinHttpReadData then only copies bytes already in hand).
+wplat_fail vornak_winhttp_curl_failure(int curl_result, wcurl_phase phase) {
+    wplat_step step = WPLAT_QUERY_DATA;
+    if (phase == wcurl_phase::connecting || phase == wcurl_phase::sending)
+        step = WPLAT_SEND;
+    else if (phase == wcurl_phase::awaiting_head)
+        step = send_side(curl_result) ? WPLAT_SEND : WPLAT_RECEIVE;
+    return {step, vornak_winhttp_curl_error(curl_result)};
+}
 
 void vornak_winhttp_trust_ca_file(const char *pem_path) {
     char *copy = pem_path ? strdup(pem_path) : nullptr;
@@ -375,7 +476,7 @@ void vornak_winhttp_trust_ca_file(const char *pem_path) {
 wplat_fail wplat_open(wplat **out, const wplat_options *o) {
     *out = nullptr;
     wplat *x = static_cast<wplat *>(vornak_calloc(1, sizeof(wplat)));
-    if (!x) return {WPLAT_OOM, CURLE_OUT_OF_MEMORY};
+    if (!x) return {WPLAT_OOM, werr::not_enough_memory};
     wplat_ptr guard(x);
     x->send_ms = o->send_ms;
     x->recv_ms = o->recv_ms;
@@ -383,16 +484,17 @@ wplat_fail wplat_open(wplat **out, const wplat_options *o) {
     wplat_fail f = crack(x, o->url);
     if (f.step != WPLAT_OK) return f;
     CURLcode rc = global_init();
-    if (rc != CURLE_OK) return {WPLAT_OPEN, static_cast<unsigned long>(rc)};
+    if (rc != CURLE_OK) return setup_failure(WPLAT_OPEN, rc);
     x->easy = curl_easy_init();
     x->multi = curl_multi_init();
-    if (!x->easy || !x->multi) return {WPLAT_OPEN, CURLE_FAILED_INIT};
+    // Making a handle fails only when memory runs out.
+    if (!x->easy || !x->multi) return setup_failure(WPLAT_OPEN, CURLE_OUT_OF_MEMORY);
     rc = session_options(x, o);
-    if (rc != CURLE_OK) return {WPLAT_OPEN, static_cast<unsigned long>(rc)};
+    if (rc != CURLE_OK) return setup_failure(WPLAT_OPEN, rc);
     rc = curl_easy_setopt(x->easy, CURLOPT_CURLU, x->url);
-    if (rc != CURLE_OK) return {WPLAT_CONNECT, static_cast<unsigned long>(rc)};
+    if (rc != CURLE_OK) return setup_failure(WPLAT_CONNECT, rc);
     rc = request_options(x, o);
-    if (rc != CURLE_OK) return {WPLAT_OPEN_REQUEST, static_cast<unsigned long>(rc)};
+    if (rc != CURLE_OK) return setup_failure(WPLAT_OPEN_REQUEST, rc);
     *out = guard.release();
     return {WPLAT_OK, 0};
 }
@@ -409,28 +511,31 @@ wplat_fail wplat_send(wplat *x, const char *headers, size_t headers_len, const v
         CURLcode rc = curl_easy_setopt(x->easy, CURLOPT_POSTFIELDSIZE_LARGE,
                                        static_cast<curl_off_t>(body_len));
         if (rc == CURLE_OK) rc = curl_easy_setopt(x->easy, CURLOPT_POSTFIELDS, body);
-        if (rc != CURLE_OK) return {WPLAT_SEND, static_cast<unsigned long>(rc)};
+        if (rc != CURLE_OK) return setup_failure(WPLAT_SEND, rc);
     }
 
     x->head.len = 0;
     if (x->head.data) x->head.data[0] = 0;
-    x->head_lost = x->head_done = x->done = x->paused = x->stopped = false;
+    x->head_lost = x->head_overflow = x->head_done = x->done = x->paused = x->stopped = false;
     x->connected = x->sending = x->timed_out = x->followup_refused = false;
     x->requests = 0;
     x->result = CURLE_OK;
+    x->message[0] = 0;
     x->chunk = nullptr;
     x->chunk_ctx = nullptr;
     x->last_dl = x->last_ul = 0;
     touch(x);
 
     CURLMcode mc = curl_multi_add_handle(x->multi, x->easy);
-    if (mc != CURLM_OK) return {WPLAT_SEND, CURLE_FAILED_INIT};
+    if (mc != CURLM_OK)
+        return setup_failure(WPLAT_SEND, mc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY
+                                                                   : CURLE_FAILED_INIT);
     x->attached = true;
     drive(x, head_arrived);
     if (x->head_done) return {WPLAT_OK, 0};
     // The connection ended inside the head: curl takes that for an answer, WinHTTP does not.
     if (x->result == CURLE_OK) x->result = CURLE_WEIRD_SERVER_REPLY;
-    return send_failure(x);
+    return transfer_failure(x);
 }
 
 bool wplat_status(wplat *x, int32_t *status) {
@@ -482,7 +587,7 @@ wplat_fail wplat_read_body(wplat *x, wplat_chunk_fn chunk, void *ctx) {
     }
     drive(x, reading_stopped);
     if (x->stopped || x->result == CURLE_OK) return {WPLAT_OK, 0};
-    return {WPLAT_READ, error_number(x)};
+    return transfer_failure(x);
 }
 
 void wplat_close(wplat *x) {

@@ -9,10 +9,29 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "vornak_alloc.h"
+#include "vornak_winhttp_errors.h"
 #include "vornak_winhttp_internal.h"
 #include "vornak_winhttp_platform.h"
+
+// The numbers other platforms put in the failure texts are WinHTTP's own.
+namespace werr = vornak_winhttp_error;
+static_assert(werr::not_enough_memory == ERROR_NOT_ENOUGH_MEMORY, "");
+static_assert(werr::timeout == ERROR_WINHTTP_TIMEOUT, "");
+static_assert(werr::internal_error == ERROR_WINHTTP_INTERNAL_ERROR, "");
+static_assert(werr::invalid_url == ERROR_WINHTTP_INVALID_URL, "");
+static_assert(werr::unrecognized_scheme == ERROR_WINHTTP_UNRECOGNIZED_SCHEME, "");
+static_assert(werr::name_not_resolved == ERROR_WINHTTP_NAME_NOT_RESOLVED, "");
+static_assert(werr::login_failure == ERROR_WINHTTP_LOGIN_FAILURE, "");
+static_assert(werr::operation_cancelled == ERROR_WINHTTP_OPERATION_CANCELLED, "");
+static_assert(werr::cannot_connect == ERROR_WINHTTP_CANNOT_CONNECT, "");
+static_assert(werr::connection_error == ERROR_WINHTTP_CONNECTION_ERROR, "");
+static_assert(werr::client_cert_needed == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED, "");
+static_assert(werr::invalid_server_response == ERROR_WINHTTP_INVALID_SERVER_RESPONSE, "");
+static_assert(werr::secure_failure == ERROR_WINHTTP_SECURE_FAILURE, "");
+static_assert(werr::header_size_overflow == ERROR_WINHTTP_HEADER_SIZE_OVERFLOW, "");
 
 namespace {
 
@@ -20,10 +39,13 @@ namespace {
 constexpr DWORD k_option_connect_timeout = 3;
 constexpr DWORD k_option_send_timeout = 5;
 constexpr DWORD k_option_receive_timeout = 6;
+constexpr DWORD k_option_receive_response_timeout = 7;
 constexpr DWORD k_option_disable_feature = 63;
 constexpr DWORD k_disable_redirects = 2;
 constexpr DWORD k_option_decompression = 118;
 constexpr DWORD k_decompress_gzip_deflate = 3;
+constexpr DWORD k_option_autologon_policy = 77;
+constexpr DWORD k_autologon_high = 2;  // never log on with the signed-in user's credentials
 
 struct wide_free {
     void operator()(wchar_t *p) const noexcept { std::free(p); }
@@ -101,6 +123,9 @@ void wwork_free(wplat *x) {
 wplat_fail crack(wplat *x, const char *url) {
     wide_ptr wide(utf8_to_utf16(url));
     if (!wide) return {WPLAT_UTF8_URL, 0};
+    // A fragment is the client's own and never goes out (libcurl drops it too); WinHTTP would
+    // send it, escaped into the path or as part of the query.
+    if (wchar_t *hash = std::wcschr(wide.get(), L'#')) *hash = 0;
     URL_COMPONENTS uc{};
     uc.dwStructSize = sizeof uc;
     uc.dwHostNameLength = static_cast<DWORD>(-1);
@@ -115,7 +140,7 @@ wplat_fail crack(wplat *x, const char *url) {
     DWORD path_n = uc.lpszUrlPath ? uc.dwUrlPathLength : 0;
     DWORD extra_n = uc.lpszExtraInfo ? uc.dwExtraInfoLength : 0;
     x->path = static_cast<wchar_t *>(vornak_malloc(sizeof(wchar_t) * (path_n + extra_n + 2)));
-    if (!x->host || !x->path) return {WPLAT_OOM, ERROR_NOT_ENOUGH_MEMORY};
+    if (!x->host || !x->path) return {WPLAT_OOM, werr::not_enough_memory};
     wchar_t *p = x->path;
     if (path_n == 0) *p++ = L'/';  // a URL that ends after the host asks for "/"
     if (path_n) std::memcpy(p, uc.lpszUrlPath, sizeof(wchar_t) * path_n);
@@ -157,7 +182,13 @@ wplat_fail wplat_open(wplat **out, const wplat_options *o) {
     if (o->decompress) set_dword(x->request, k_option_decompression, k_decompress_gzip_deflate);
     // The request's receive time-out, as the transport worked it out: with flags bit 1 set the
     // overall time-out (the session's); else the caller's own, or 60000 ms when it is below 1.
+    // The wait for the response head has a time-out of its own, which follows the same value.
     set_dword(x->request, k_option_receive_timeout, static_cast<DWORD>(o->recv_ms));
+    set_dword(x->request, k_option_receive_response_timeout, static_cast<DWORD>(o->recv_ms));
+    // Under the default policy WinHTTP may answer an NTLM or Negotiate challenge by itself with
+    // the signed-in user's credentials; only the host's own credentials, for Digest or Basic,
+    // ever go out.
+    set_dword(x->request, k_option_autologon_policy, k_autologon_high);
 
     *out = guard.release();
     return {WPLAT_OK, 0};

@@ -1,6 +1,4 @@
-// The real transport's seam on POSIX hosts is libcurl: its error numbers, and no gaps.
-#include <curl/curl.h>
-
+// The real transport's seam on POSIX hosts is libcurl, which shows every behaviour: no gaps.
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -8,13 +6,6 @@
 #include "platform_expect.h"
 
 namespace filmo_test {
-
-const PlatformErrors &platform_errors() {
-    static const PlatformErrors errors{CURLE_UNSUPPORTED_PROTOCOL, CURLE_URL_MALFORMAT,
-                                       CURLE_URL_MALFORMAT, CURLE_COULDNT_CONNECT,
-                                       CURLE_SSL_CONNECT_ERROR};
-    return errors;
-}
 
 const char *platform_gap(Gap) { return nullptr; }
 
