@@ -34,9 +34,13 @@ std::string bundled_corpus(const char *argv0, std::string &looked) {
     return std::string();
 }
 
+// The library's text as it is, then what its error number means, if it ends in one.
 int fail_with_library_error(int status) {
     const char *err = filmo_last_error();
-    if (err && *err)
+    const char *reading = err ? error_reading(err) : nullptr;
+    if (err && *err && reading)
+        std::fprintf(stderr, "filmo: %s (%s)\n", err, reading);
+    else if (err && *err)
         std::fprintf(stderr, "filmo: %s\n", err);
     else
         std::fprintf(stderr, "filmo: failed with status %d\n", status);

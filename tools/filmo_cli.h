@@ -5,6 +5,7 @@
 //   filmo_layout.cpp   texts fitted to terminal columns, and table primitives;
 //   filmo_render.cpp   each view as tables, or the whole document as JSON (yyjson's writer);
 //   filmo_paths_posix.cpp  the program's own directory, found from the system (filmo_paths.h);
+//   filmo_errors.cpp   a plain reading of the error number in a transport failure text;
 //   filmo.cpp          main: the source of the views, the fetch, the output.
 #ifndef FILMO_CLI_H
 #define FILMO_CLI_H
@@ -92,6 +93,13 @@ void print_table(yyjson_mut_val *rows, const std::vector<column> &cols, size_t i
 void print_line(const char *label, const std::string &value);
 // Heading of a list: "\nTitle (count)".
 void section(const char *title, size_t count);
+
+// ---- error readings -----------------------------------------------------------------------
+
+// A short plain reading ("cannot connect", "timed out") of the WinHTTP error number that ends a
+// failure text ("... WinHttpSendRequest failed: 12029"); null when the text ends in no number
+// of the table.
+const char *error_reading(const char *message);
 
 // ---- rendering ----------------------------------------------------------------------------
 
