@@ -11,6 +11,8 @@
  *   it stays valid until that view is replaced by a successful fetch or emptied
  *   (filmo_cache_invalidate, filmo_cache_clear, filmo_shutdown). Never free it.
  * - A failed fetch never disturbs the result already held for its view.
+ * - A failure of the real transport reads "transport: transport: WinHttp<Step> failed: <n>", n
+ *   being WinHTTP's error number on every platform (see vornak_http.h and README.md).
  * - The library holds no lock: the host serialises every call, accessors included.
  * - The library writes no file, reads no environment variable, starts no thread, logs nothing.
  *

@@ -15,6 +15,10 @@
  * - Release functions accept null or empty records and then do nothing.
  * - Functions that keep no state are reentrant. The in-memory fake transport guards its route
  *   table with a lock; everything else leaves threading to the caller.
+ * - The real transport's failure texts name the WinHTTP step that failed and end in WinHTTP's
+ *   error number, the same on every platform ("WinHttpSendRequest failed: 12029": cannot
+ *   connect; 12002 timed out; 12007 name not resolved; 12030 connection lost; 12152 not a valid
+ *   HTTP answer; 12175 TLS refused; 8 out of memory). README.md lists every number.
  */
 #ifndef VORNAK_HTTP_H
 #define VORNAK_HTTP_H
