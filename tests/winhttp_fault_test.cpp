@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -35,6 +36,7 @@ namespace werr = vornak_winhttp_error;
 TEST_F(WinhttpFault, EachBreakEndsInTheFailureOfItsStep) {
     const char *no_timeout = platform_gap(Gap::receive_timeout);
     const char *no_head_timeout = platform_gap(Gap::head_timeout);
+    const char *no_stalled_head = platform_gap(Gap::stalled_head);
     const char *no_cut = platform_gap(Gap::truncated_answer);
     const char *no_bound = platform_gap(Gap::head_size_bound);
     expect_breaks({
@@ -44,11 +46,11 @@ TEST_F(WinhttpFault, EachBreakEndsInTheFailureOfItsStep) {
         {"head without end, closed", head_cut, text(k_receive, werr::invalid_server_response), "",
          no_cut},
         {"head without end, held open", head_held, text(k_receive, werr::timeout), "",
-         no_head_timeout},
+         no_stalled_head},
         {"accepts and never answers", silent, text(k_receive, werr::timeout), "",
          no_head_timeout},
         {"head dripping a byte a second", drip_head, text(k_receive, werr::timeout), "",
-         no_head_timeout},
+         no_stalled_head},
         {"a 1 MB header", huge_header, text(k_receive, werr::header_size_overflow), "",
          no_bound},
         {"a head past its bound", endless_headers, text(k_receive, werr::header_size_overflow),
@@ -82,9 +84,10 @@ TEST_F(WinhttpFault, SlowButSteadyAnswerIsNoTimeout) {
 }
 
 // Which time-out governs the wait for the head: recv_timeout_ms, or timeout_ms when flags bit 1
-// is set. A long time-out asked for holds there too.
+// is set. Where the platform's number for it differs, the time-out itself is still checked.
 TEST_F(WinhttpFault, ReceiveTimeOutFollowsTheFlag) {
-    if (const char *why = platform_gap(Gap::head_timeout)) GTEST_SKIP() << why;
+    const char *gap = platform_gap(Gap::head_timeout);
+    if (gap) std::printf("[  SKIPPED ] the time-out's text: %s\n", gap);
     struct Case {
         int32_t timeout_ms, recv_timeout_ms, flags;
     } cases[] = {
@@ -99,7 +102,10 @@ TEST_F(WinhttpFault, ReceiveTimeOutFollowsTheFlag) {
         c.recv_timeout_ms = k.recv_timeout_ms;
         c.flags = k.flags;
         Outcome o = perform(c);
-        EXPECT_EQ(o.err, text(k_receive, werr::timeout)) << "flags " << k.flags;
+        EXPECT_EQ(o.rc, -1) << "flags " << k.flags;
+        if (!gap) {
+            EXPECT_EQ(o.err, text(k_receive, werr::timeout)) << "flags " << k.flags;
+        }
         EXPECT_GE(o.elapsed_ms, 350) << "flags " << k.flags;
         EXPECT_LT(o.elapsed_ms, 5000) << "flags " << k.flags;
     }
@@ -124,7 +130,8 @@ TEST_F(WinhttpFault, LongReceiveTimeOutAlsoCoversTheHead) {
 
 // A server that reads nothing stalls a large body: timeout_ms governs sending.
 TEST_F(WinhttpFault, StalledSendFailsTheSend) {
-    if (const char *why = platform_gap(Gap::send_timeout)) GTEST_SKIP() << why;
+    const char *gap = platform_gap(Gap::send_timeout);
+    if (gap) std::printf("[  SKIPPED ] the time-out's text: %s\n", gap);
     LoopbackServer server([](Conn &c) { c.pause_ms(10000); });
     Call c;
     c.method = "PUT";
@@ -134,7 +141,9 @@ TEST_F(WinhttpFault, StalledSendFailsTheSend) {
     c.recv_timeout_ms = 20000;
     Outcome o = perform(c);
     EXPECT_EQ(o.rc, -1);
-    EXPECT_EQ(o.err, text(k_send, werr::timeout));
+    if (!gap) {
+        EXPECT_EQ(o.err, text(k_send, werr::timeout));
+    }
     EXPECT_LT(o.elapsed_ms, 5000);
 }
 

@@ -14,6 +14,7 @@ enum class Gap {
     tls,              // TLS handshakes
     receive_timeout,  // a receive time-out inside the body, with its own number
     head_timeout,     // a receive time-out while waiting for the response head
+    stalled_head,     // a receive time-out after part of the head arrived
     send_timeout,     // a send time-out while the request body stalls
     duplicate_request_headers,  // two caller lines of one name both go out
     query_without_path,         // "http://host:port?q" asks for "/?q"
