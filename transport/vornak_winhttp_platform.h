@@ -13,8 +13,9 @@
 #include <cstdint>
 #include <memory>
 
-// The step that failed; the transport turns it into its text (the platform's error number goes
-// where a text ends in ": %lu").
+// The step that failed; the transport turns it into its text (the error number goes where a text
+// ends in ": %lu"). The step and the number are WinHTTP's for the same situation on every
+// platform: a platform without WinHTTP translates its own failures (vornak_winhttp_errors.h).
 enum wplat_step : int {
     WPLAT_OK = 0,
     WPLAT_UTF8_URL,      // "utf-8 url"
@@ -33,7 +34,7 @@ enum wplat_step : int {
 
 struct wplat_fail {
     wplat_step step;
-    unsigned long code;  // the platform's error number
+    unsigned long code;  // WinHTTP's error number
 };
 
 // Server authentication schemes, with WinHTTP's numbers.
