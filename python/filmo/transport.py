@@ -33,7 +33,7 @@ from __future__ import annotations
 import ctypes
 import zlib
 from dataclasses import dataclass
-from typing import (Callable, Dict, Iterable, Mapping, Optional, Sequence, Tuple, Union,
+from typing import (Dict, Iterable, Mapping, Optional, Protocol, Sequence, Tuple, Union,
                     cast)
 
 from . import _native
@@ -199,7 +199,12 @@ class TransportFailure(Exception):
     before the transport's own "transport: " text)."""
 
 
-HostTransport = Callable[[Request], Response]
+class HostTransport(Protocol):
+    """The type of a host transport: a callable taking a Request and returning a Response
+    (the module's text gives the contract). A plain function or lambda is one."""
+
+    def __call__(self, request: Request, /) -> Response:
+        """Answer one request of the library."""
 
 ERROR_TEXT_MAX = 1023
 

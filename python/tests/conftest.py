@@ -33,7 +33,8 @@ def client():
         c.set_host(None)
         c.fake_reset()
         yield c
-        c.set_ttl(*DEFAULT_TTLS)
+        if not c.closed:
+            c.set_ttl(*DEFAULT_TTLS)
 
 
 @pytest.fixture
