@@ -163,7 +163,8 @@ void show_home(yyjson_mut_val *h) {
                    {"updated_at", "Updated", 20}},
                   false);
     table_section(h, "level30s", "Downloads",
-                  {{"imdb_id", "IMDb", 10}, {"size", "Bytes", 12}, {"file_name", "File", 50}}, false);
+                  {{"imdb_id", "IMDb", 10}, {"size", "Bytes", 12}, {"file_name", "File", 50}},
+                  false);
     table_section(h, "spotlights", "Spotlights",
                   {{"order", "#", 3}, {"title", "Title", 44}, {"items", "Titles", 50}});
     table_section(h, "lists", "Lists", {{"id", "Id", 16}, {"value", "Name", 40}});
@@ -176,7 +177,8 @@ void show_home(yyjson_mut_val *h) {
     yyjson_mut_val *c;
     yyjson_mut_arr_foreach(collections, idx, max, c) {
         print_heading("  [%s] %s%s\n", c, "");
-        print_table(at(c, "playlists"), {{"name", "Playlist", 28}, {"imdb_ids", "IMDb ids", 70}}, 4);
+        print_table(at(c, "playlists"),
+                    {{"name", "Playlist", 28}, {"imdb_ids", "IMDb ids", 70}}, 4);
     }
     show_account(at(h, "user"));
 }
