@@ -276,8 +276,9 @@ def load() -> Tuple[ctypes.CDLL, str]:
         return lib, path
     where = "; ".join(tried) if tried else "nothing found"
     raise LibraryNotFound(
-        "libfilmo not found: set FILMO_LIBRARY to its path, put it beside the filmo package "
-        f"or install it where the system finds libraries ({where})")
+        "libfilmo not found: this filmo package holds no build of it (install the package "
+        "from its source: pip install --no-build-isolation --no-index ./python), or set "
+        f"FILMO_LIBRARY to its path ({where})")
 
 
 _lib: Optional[ctypes.CDLL] = None
