@@ -77,8 +77,9 @@ fi
 
 bookworm_pkgs=(cmake ninja-build g++ pkg-config make zlib1g-dev libcurl4-openssl-dev
                libgtest-dev libgmock-dev libbenchmark-dev python3 ca-certificates valgrind)
-# The Python package: installed offline into a venv (Debian's setuptools and wheel), tested with pytest.
-bookworm_pkgs+=(python3-venv python3-pip python3-setuptools python3-wheel python3-pytest)
+# The Python package: installed offline into a venv (Debian's setuptools and wheel), tested with
+# pytest and type-checked with mypy.
+bookworm_pkgs+=(python3-venv python3-pip python3-setuptools python3-wheel python3-pytest mypy)
 # The TLS tests make their certificates with the openssl command.
 bookworm_pkgs+=(openssl)
 trixie_pkgs=(libyyjson-dev libyyjson0)

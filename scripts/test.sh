@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the GoogleTest suite through ctest in a release configuration,
-# the Python package's pytest suite over that build (pip install ./python into a venv),
+# the Python package's pytest suite and mypy (pip install ./python, which builds the library
+# into the package, into a fresh venv),
 # then again with AddressSanitizer + UndefinedBehaviorSanitizer (any report fails the run),
 # then the concurrency test under ThreadSanitizer, then every unit test under valgrind memcheck,
 # then filmo.dll cross-built for Windows with its tests under Wine, then the fuzz targets for a
@@ -20,11 +21,15 @@ cmake --build build/release -j "$jobs"
 step "release tests"
 ctest --test-dir build/release --output-on-failure -j "$jobs" --timeout 300
 
-step "python package (pip install ./python into a venv, pytest over the release build)"
+step "python package (pip install ./python into a fresh venv: library built in; pytest, mypy)"
+rm -rf build/pyvenv
 /usr/bin/python3 -m venv --system-site-packages build/pyvenv
-build/pyvenv/bin/pip install -q --no-build-isolation --no-index --no-deps --force-reinstall ./python
-FILMO_LIBRARY="$root/build/release/libfilmo.so" FILMO_CORPUS="$root/build/release/corpus" \
+env -u FILMO_LIBRARY CMAKE_BUILD_PARALLEL_LEVEL="$jobs" \
+  build/pyvenv/bin/pip install -q --no-build-isolation --no-index --no-deps ./python
+# FILMO_CLI: the release build's filmo command, whose --json the package's records must equal.
+env -u FILMO_LIBRARY FILMO_CLI="$root/build/release/tools/filmo" \
   build/pyvenv/bin/python -m pytest -q -p no:cacheprovider python/tests
+build/pyvenv/bin/python -m mypy --strict --cache-dir=/dev/null python/filmo
 
 step "sanitizer build (ASan + UBSan)"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFILMO_SANITIZE=ON >/dev/null
