@@ -107,7 +107,8 @@ protected:
 
     Outcome shell(const std::string &cmd) {
         const std::string out = tmp_.path() + "/out", err = tmp_.path() + "/err";
-        int st = std::system((cmd + " >" + quote(out) + " 2>" + quote(err) + " </dev/null").c_str());
+        const std::string line = cmd + " >" + quote(out) + " 2>" + quote(err) + " </dev/null";
+        int st = std::system(line.c_str());
         Outcome r;
         r.code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
         r.out = slurp(out);
@@ -341,7 +342,8 @@ TEST_F(RecordCheck, RecordRefusesADirectoryItCannotUse) {
 
     Outcome forced = filmo({"record", "--host", host, "--out", dir("full"), "--force"});
     EXPECT_EQ(forced.code, 0) << forced.err;
-    EXPECT_EQ(slurp(dir("full/people-detail.404.json")), slurp(kCorpus + "/people-detail.404.json"));
+    EXPECT_EQ(slurp(dir("full/people-detail.404.json")),
+              slurp(kCorpus + "/people-detail.404.json"));
 
     if (::geteuid() != 0) {
         stdfs::create_directories(dir("read-only"));

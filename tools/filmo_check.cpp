@@ -156,7 +156,8 @@ void checking::people_and_pages() {
     if (status == FILMO_OK) {
         std::string missing;
         for (int32_t i = 0; i < filmo_collection_count() && missing.empty(); ++i)
-            if (!filmo_collection_name(i)) missing = "collection " + std::to_string(i) + " has none";
+            if (!filmo_collection_name(i))
+                missing = "collection " + std::to_string(i) + " has none";
         add("collections carry Name or name", missing.empty(), "a name in every collection",
             missing.empty() ? "a name in every collection" : missing);
     }
@@ -225,7 +226,8 @@ int checking::report(int rc) {
         ok = rows != nullptr;
         for (const rule &r : rules_) {
             yyjson_mut_val *row = ok ? yyjson_mut_arr_add_obj(doc, rows) : nullptr;
-            ok = row && yyjson_mut_obj_add_strncpy(doc, row, "rule", r.name.data(), r.name.size()) &&
+            ok = row &&
+                 yyjson_mut_obj_add_strncpy(doc, row, "rule", r.name.data(), r.name.size()) &&
                  yyjson_mut_obj_add_bool(doc, row, "pass", r.holds) &&
                  yyjson_mut_obj_add_strncpy(doc, row, "expected", r.expected.data(),
                                             r.expected.size()) &&

@@ -54,7 +54,7 @@ const char usage_text[] =
     "  --page-size N       popular: page size 0..100000, checked but not sent (default 20)\n"
     "  --page-numbers N    popular: pages in one answer, 1..1000 (default 1)\n"
     "\n"
-    "Record and check (--host, --user and --language apply as above):\n"
+    "Record and check (--host, --user, --language apply as above; --json gives the table):\n"
     "  --out DIR           record: the corpus directory; made when missing, else it must be\n"
     "                      empty\n"
     "  --force             record: write into a DIR that is not empty, replacing its files\n"
