@@ -246,6 +246,24 @@ TEST_F(RecordCheck, CheckPassesOnTheServerAsItIs) {
     EXPECT_TRUE(contains(json.out, "person nm0000229 carries Name or name")) << json.out;
 }
 
+// A person id the library refuses is never sent: both commands say so, and neither takes the
+// answer to the request before it for this one.
+TEST_F(RecordCheck, AnIdTheLibraryRefusesIsReportedAsNotAsked) {
+    const std::string host = serve();
+    Outcome check = filmo({"check", "--host", host, "--person", "12a", "--json"});
+    EXPECT_EQ(check.code, 2) << check.err;
+    EXPECT_EQ(failing_rules(check.out), std::set<std::string>{"person 12a answers 200"});
+    EXPECT_TRUE(contains(check.out, "not asked: id must be an nmID")) << check.out;
+
+    const std::string out = dir("refused-id");
+    Outcome record = filmo({"record", "--host", host, "--out", out, "--person", "12a"});
+    EXPECT_EQ(record.code, 2) << record.err;
+    EXPECT_TRUE(contains(record.out, "people-detail.12a.json")) << record.out;
+    EXPECT_TRUE(contains(record.out, "not stored: not asked: id must be an nmID")) << record.out;
+    EXPECT_FALSE(stdfs::exists(out + "/people-detail.12a.json"));
+    EXPECT_TRUE(stdfs::exists(out + "/people-detail.404.json"));
+}
+
 // Each deliberate fault fails exactly the rules it breaks, and only those.
 TEST_F(RecordCheck, CheckNamesTheRuleEachFaultBreaks) {
     const std::string home = "home page (anonymous) ";

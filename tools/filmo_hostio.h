@@ -43,6 +43,9 @@ public:
     // filmo_set_io with this transport; false (the library's last error set) when refused.
     bool install();
     const exchange &last() const { return last_; }
+    // Forgets the last exchange, so that a fetch the library refused before asking shows as
+    // one with no URL.
+    void forget() { last_ = exchange(); }
 
 private:
     static int32_t request(void *self, const vornak_http_request *req, int32_t *status,
@@ -74,8 +77,12 @@ public:
     host_session &operator=(const host_session &) = delete;
     // False with the library's last error when the transport was refused.
     bool ready() const { return ready_; }
-    // Empties the client's views, so that the next fetch asks the server.
-    void forget() { filmo_cache_clear(); }
+    // Empties the client's views and forgets the last exchange, so that the next fetch asks
+    // the server and last() is its exchange (no URL when the library asked nothing).
+    void forget() {
+        filmo_cache_clear();
+        transport_.forget();
+    }
     const exchange &last() const { return transport_.last(); }
 
 private:
