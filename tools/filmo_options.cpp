@@ -64,6 +64,7 @@ const char usage_text[] =
     "                      (default 2)\n"
     "  --timeout SECONDS   give up on a server that does not connect or answer in time\n"
     "                      (default: the library's own time-outs)\n"
+    "\n"
     "Output:\n"
     "  --json              print everything the view's accessors return as one JSON object\n"
     "  --raw               home: print the page's JSON text as the library retained it\n"
