@@ -160,32 +160,33 @@ bool parse_int(const char *text, long long lo, long long hi, long long *out) {
     return true;
 }
 
+// A whole number in lo..hi, or the problem worded for the option.
+bool bounded(int id, const char *value, long long lo, long long hi, long long *n,
+             std::string &problem) {
+    if (parse_int(value, lo, hi, n)) return true;
+    problem = option_name(id) + " needs a whole number in " + std::to_string(lo) + ".." +
+              std::to_string(hi) + ", not '" + value + "'";
+    return false;
+}
+
 // Numbers are passed on as given within their type: the library judges their range.
 template <class T>
 bool number(int id, const char *value, T *out, std::string &problem) {
     long long lo = sizeof(T) == 8 ? LLONG_MIN : INT32_MIN;
     long long hi = sizeof(T) == 8 ? LLONG_MAX : INT32_MAX;
     long long n = 0;
-    if (parse_int(value, lo, hi, &n)) {
-        *out = static_cast<T>(n);
-        return true;
-    }
-    problem = option_name(id) + " needs a whole number in " + std::to_string(lo) + ".." +
-              std::to_string(hi) + ", not '" + value + "'";
-    return false;
+    if (!bounded(id, value, lo, hi, &n, problem)) return false;
+    *out = static_cast<T>(n);
+    return true;
 }
 
-// A count with bounds of its own.
+// A count the command itself bounds.
 bool within(int id, const char *value, long long lo, long long hi, int32_t *out,
             std::string &problem) {
     long long n = 0;
-    if (parse_int(value, lo, hi, &n)) {
-        *out = static_cast<int32_t>(n);
-        return true;
-    }
-    problem = option_name(id) + " needs a whole number in " + std::to_string(lo) + ".." +
-              std::to_string(hi) + ", not '" + value + "'";
-    return false;
+    if (!bounded(id, value, lo, hi, &n, problem)) return false;
+    *out = static_cast<int32_t>(n);
+    return true;
 }
 
 bool apply_option(options &o, int id, const char *value, std::string &problem) {
