@@ -92,6 +92,13 @@ fi
 if [ "${FILMO_WITH_WINDOWS:-0}" = 1 ]; then
   bookworm_pkgs+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xz-utils)
 fi
+# Release artifacts (FILMO_WITH_PACKAGES=1, scripts/package.sh): the Debian packages are built
+# with debhelper and checked with lintian; the Windows archive's MSVC import library is made by
+# llvm-dlltool and checked by linking with lld-link; debootstrap makes the fresh root the
+# packages are tried in.
+if [ "${FILMO_WITH_PACKAGES:-0}" = 1 ]; then
+  bookworm_pkgs+=(debhelper dpkg-dev lintian llvm lld clang zip unzip debootstrap)
+fi
 
 missing=()
 for p in "${bookworm_pkgs[@]}" "${trixie_pkgs[@]}"; do
