@@ -58,7 +58,8 @@ trixie_list "$mirror" > "$root/etc/apt/sources.list.d/filmo-trixie.list"
 printf '%s\n' "$trixie_pin" > "$root/etc/apt/preferences.d/filmo-trixie"
 mkdir -p "$root/tmp/dist"
 cp "$dist"/*.deb "$root/tmp/dist/"
-in_root apt-get update -qq >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get update"; }
+in_root apt-get update -qq >"$work/apt.log" 2>&1 ||
+  { cat "$work/apt.log" >&2; fail "apt-get update"; }
 in_root sh -c 'apt-get install -y -qq --no-install-recommends /tmp/dist/*.deb' \
   >>"$work/apt.log" 2>&1 || { tail -n 30 "$work/apt.log" >&2; fail "apt-get install ./*.deb"; }
 echo "package-check: installed $(cd "$dist" && echo *.deb)"
@@ -72,8 +73,9 @@ in_root /tmp/host /usr/share/filmo/corpus >"$work/host.out" 2>&1 || {
 [ -s "$work/host.out" ] || fail "the README's C host printed no collections"
 
 in_root filmo home >"$work/home.out" 2>&1 || { cat "$work/home.out" >&2; fail "filmo home failed"; }
-grep -q '^Home page' "$work/home.out" && grep -q '^Titles (' "$work/home.out" ||
-  { cat "$work/home.out" >&2; fail "filmo home did not show the bundled corpus"; }
+if ! grep -q '^Home page' "$work/home.out" || ! grep -q '^Titles (' "$work/home.out"; then
+  cat "$work/home.out" >&2; fail "filmo home did not show the bundled corpus"
+fi
 
 in_root man -P cat filmo >"$work/man.out" 2>&1 || { cat "$work/man.out" >&2; fail "man filmo"; }
 grep -q 'NAME' "$work/man.out" || fail "man filmo shows no manual page"

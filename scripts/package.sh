@@ -17,8 +17,16 @@ work=$root/build/package
 FILMO_WITH_WINDOWS=1 FILMO_WITH_PACKAGES=1 scripts/install-deps.sh
 
 version=$(sed -n 's/^project(filmo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-rm -rf "$dist"
+deb_version=$(dpkg-parsechangelog -l debian/changelog -S Version)
+if [ "$deb_version" != "$version" ]; then
+  echo "package: debian/changelog is at $deb_version, CMakeLists.txt at $version:" \
+       "add a changelog entry (dch -v $version)" >&2
+  exit 1
+fi
 mkdir -p "$dist" "$work"
+# Only this script's own artifacts are replaced: the directory may hold anything else.
+rm -f "$dist"/libfilmo1_*.deb "$dist"/libfilmo-dev_*.deb "$dist"/filmo-tools_*.deb \
+  "$dist"/filmo-*-win64.zip
 
 # ---- Debian packages ---------------------------------------------------------------------------
 # dpkg-buildpackage writes beside the source tree, so it builds a copy of the tree's files (the
@@ -34,7 +42,8 @@ else
   tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$src"
 fi
 build_log=$work/deb/build.log
-(cd "$src" && DEB_BUILD_OPTIONS="parallel=$jobs noddebs" dpkg-buildpackage -b -us -uc >"$build_log" 2>&1) || {
+(cd "$src" && DEB_BUILD_OPTIONS="parallel=$jobs noddebs" \
+   dpkg-buildpackage -b -us -uc >"$build_log" 2>&1) || {
   tail -n 40 "$build_log" >&2
   echo "package: dpkg-buildpackage failed (log: $build_log)" >&2
   exit 1
