@@ -2,9 +2,10 @@
 # Tries the Debian packages of build/dist (scripts/package.sh) as a user on a fresh Debian 12
 # machine meets them: in a pristine minbase root, the trixie suite and pin that install-deps
 # sets, then `apt-get install ./*.deb`. There the README's C host must build with
-# `pkg-config --cflags --libs filmo` and run over the bundled corpus, `filmo home` must show
-# that corpus and `man filmo` must open, with no manual step between.
-# The base root (debootstrap, plus gcc, pkgconf and man-db) is made once into
+# `pkg-config --cflags --libs filmo` (and with find_package(filmo)) and run over the bundled
+# corpus, `filmo home` must show that corpus and `man filmo` must open, with no manual step
+# between.
+# The base root (debootstrap, plus gcc, pkgconf, cmake and man-db) is made once into
 # build/package-check/base; each run works on a fresh copy of it. Needs root, debootstrap and
 # mounts (a private mount namespace, /proc); where those are missing it says it skipped.
 # Usage: scripts/package-check.sh [dist-dir]
@@ -32,15 +33,17 @@ mirror=$(debian_mirror)
 [ -n "$mirror" ] || skip "no Debian archive serving bookworm in this machine's apt sources"
 
 start=$(date +%s)
-if [ ! -f "$base/.ok" ]; then
+# A user's tools, not the packages' dependencies: those must come with apt-get install.
+tools=gcc,libc6-dev,pkgconf,cmake,make,man-db
+if [ "$(cat "$base/.ok" 2>/dev/null)" != "$tools" ]; then
   echo "package-check: making the base root (once)"
   rm -rf "$base"
   mkdir -p "$work"
-  debootstrap --variant=minbase --include=gcc,libc6-dev,pkgconf,man-db bookworm "$base" \
+  debootstrap --variant=minbase --include="$tools" bookworm "$base" \
     "$mirror" >"$work/debootstrap.log" 2>&1 || {
       tail -n 20 "$work/debootstrap.log" >&2
       skip "debootstrap could not make a root here (log: $work/debootstrap.log)"; }
-  touch "$base/.ok"
+  printf '%s' "$tools" > "$base/.ok"
 fi
 rm -rf "$root"
 cp -a "$base" "$root"
@@ -71,6 +74,20 @@ in_root sh -c 'cd /tmp && gcc -std=c99 -Wall -Werror host.c $(pkg-config --cflag
 in_root /tmp/host /usr/share/filmo/corpus >"$work/host.out" 2>&1 || {
   cat "$work/host.out" >&2; fail "the README's C host failed"; }
 [ -s "$work/host.out" ] || fail "the README's C host printed no collections"
+# And through the CMake package: find_package(filmo) gives filmo::filmo.
+mkdir -p "$root/tmp/cmake-host"
+cat > "$root/tmp/cmake-host/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.22)
+project(host C)
+find_package(filmo 1.0 REQUIRED)
+add_executable(host ../host.c)
+target_link_libraries(host PRIVATE filmo::filmo)
+CMAKE
+in_root sh -c 'cd /tmp/cmake-host && cmake -S . -B build && cmake --build build' \
+  >"$work/cmake-host.log" 2>&1 || {
+    tail -n 20 "$work/cmake-host.log" >&2; fail "find_package(filmo) does not build the host"; }
+in_root /tmp/cmake-host/build/host /usr/share/filmo/corpus >/dev/null ||
+  fail "the host built through find_package(filmo) failed"
 
 in_root filmo home >"$work/home.out" 2>&1 || { cat "$work/home.out" >&2; fail "filmo home failed"; }
 if ! grep -q '^Home page' "$work/home.out" || ! grep -q '^Titles (' "$work/home.out"; then
@@ -81,5 +98,6 @@ in_root man -P cat filmo >"$work/man.out" 2>&1 || { cat "$work/man.out" >&2; fai
 grep -q 'NAME' "$work/man.out" || fail "man filmo shows no manual page"
 
 echo "package-check: in a fresh Debian 12 root the packages install, the README's C host"
-echo "  builds and runs, filmo home shows the bundled corpus and man filmo opens" \
+echo "  builds (pkg-config, find_package) and runs, filmo home shows the bundled corpus and" \
+     "man filmo opens" \
      "($(( $(date +%s) - start ))s)"
