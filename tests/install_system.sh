@@ -15,13 +15,16 @@ if [ "${FILMO_IN_NAMESPACE:-}" != 1 ]; then
     echo "skipped: cannot make a private mount namespace here"; exit 77
   fi
   rm -rf "$work"
-  mkdir -p "$work/etc-upper" "$work/etc-work"
+  mkdir -p "$work/etc-layer"
   FILMO_IN_NAMESPACE=1 exec unshare -m sh "$0" "$@"
 fi
 
 mount -t tmpfs filmo-usr-local /usr/local
+# The writable layer lives on a tmpfs: not every file system can hold one.
+mount -t tmpfs filmo-etc-layer "$work/etc-layer"
+mkdir "$work/etc-layer/upper" "$work/etc-layer/work"
 if ! mount -t overlay filmo-etc \
-       -o "lowerdir=/etc,upperdir=$work/etc-upper,workdir=$work/etc-work" /etc; then
+       -o "lowerdir=/etc,upperdir=$work/etc-layer/upper,workdir=$work/etc-layer/work" /etc; then
   echo "skipped: cannot lay a writable layer over /etc here"; exit 77
 fi
 
