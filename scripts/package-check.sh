@@ -23,9 +23,16 @@ if [ "${FILMO_IN_NAMESPACE:-}" != 1 ]; then
   command -v debootstrap >/dev/null || skip "debootstrap is not installed"
   compgen -G "$dist/*.deb" >/dev/null || {
     echo "package-check: no .deb in $dist (run scripts/package.sh first)" >&2; exit 1; }
-  unshare -m true 2>/dev/null || skip "cannot make a private mount namespace here"
-  # Every mount below lives in this namespace and goes with it, however the run ends.
-  FILMO_IN_NAMESPACE=1 exec unshare -m bash "$0" "$@"
+  # Every mount below lives in a namespace of its own. In a chroot "/" is no mount point, so
+  # unshare cannot make the mounts private: there they keep their propagation and are
+  # unmounted on the way out.
+  propagation=private
+  if ! unshare -m true 2>/dev/null; then
+    propagation=unchanged
+    unshare -m --propagation unchanged true 2>/dev/null ||
+      skip "cannot make a mount namespace here"
+  fi
+  FILMO_IN_NAMESPACE=1 exec unshare -m --propagation "$propagation" bash "$0" "$@"
 fi
 
 source scripts/debian-archive.sh
@@ -49,6 +56,7 @@ rm -rf "$root"
 cp -a "$base" "$root"
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
 mount -t proc proc "$root/proc" || skip "cannot mount /proc in the root"
+trap 'umount "$root/proc" 2>/dev/null || true' EXIT
 
 in_root() {
   chroot "$root" /usr/bin/env -i HOME=/root DEBIAN_FRONTEND=noninteractive LC_ALL=C.UTF-8 \

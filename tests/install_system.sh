@@ -1,7 +1,7 @@
 #!/bin/sh
 # cmake --install into /usr/local as root, then the README's C host, built with pkg-config and
 # nothing else (no rpath, no LD_LIBRARY_PATH), must start at once: the install refreshed the
-# loader's cache. All of it in a private mount namespace over an empty /usr/local and a
+# loader's cache. All of it in a mount namespace of its own, over an empty /usr/local and a
 # copy-on-write /etc, so the machine's own stay untouched.
 # Usage: install_system.sh SOURCE_DIR BINARY_DIR WORK_DIR. Exit 77: cannot run here (skipped).
 set -eu
@@ -11,13 +11,26 @@ if [ "${FILMO_IN_NAMESPACE:-}" != 1 ]; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "skipped: needs root (installs into /usr/local)"; exit 77
   fi
+  # In a chroot "/" is no mount point, so unshare cannot make the mounts private: there they
+  # keep their propagation and are unmounted on the way out.
+  propagation=private
   if ! unshare -m true 2>/dev/null; then
-    echo "skipped: cannot make a private mount namespace here"; exit 77
+    propagation=unchanged
+    if ! unshare -m --propagation unchanged true 2>/dev/null; then
+      echo "skipped: cannot make a mount namespace here"; exit 77
+    fi
   fi
   rm -rf "$work"
   mkdir -p "$work/etc-layer"
-  FILMO_IN_NAMESPACE=1 exec unshare -m sh "$0" "$@"
+  FILMO_IN_NAMESPACE=1 exec unshare -m --propagation "$propagation" sh "$0" "$@"
 fi
+
+undo_mounts() {
+  umount /etc 2>/dev/null || true
+  umount "$work/etc-layer" 2>/dev/null || true
+  umount /usr/local 2>/dev/null || true
+}
+trap undo_mounts EXIT
 
 mount -t tmpfs filmo-usr-local /usr/local
 # The writable layer lives on a tmpfs: not every file system can hold one.
