@@ -4,8 +4,10 @@
 # into the package, into a fresh venv),
 # then again with AddressSanitizer + UndefinedBehaviorSanitizer (any report fails the run),
 # then the concurrency test under ThreadSanitizer, then every unit test under valgrind memcheck,
-# then filmo.dll cross-built for Windows with its tests under Wine, then the fuzz targets for a
-# short fixed time each. Installs what it needs (run as root).
+# then filmo.dll cross-built for Windows with its tests under Wine, then the release artifacts
+# (Debian packages checked by lintian and tried in a fresh Debian 12 root, the Windows SDK
+# archive), then the fuzz targets for a short fixed time each. Installs what it needs (run as
+# root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -51,6 +53,11 @@ FILMO_VALGRIND_BUILD=build/valgrind scripts/valgrind.sh -LE soak
 
 step "Windows x64 DLL (mingw-w64 cross build) and its tests under Wine"
 scripts/windows.sh
+
+step "release artifacts: Debian packages (lintian) and the Windows SDK archive (build/dist)"
+scripts/package.sh
+step "the Debian packages in a fresh Debian 12 root"
+scripts/package-check.sh
 
 if [ -d fuzz ] && [ -f fuzz/CMakeLists.txt ] && grep -q add_executable fuzz/CMakeLists.txt; then
   step "fuzz targets (short runs)"
