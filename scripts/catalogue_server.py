@@ -30,19 +30,34 @@ With --tls-cert (and --tls-key when the key is in a file of its own) the server 
 only, with that certificate chain; a client that refuses the certificate or does not speak TLS
 is dropped without an answer. Without them it speaks plain HTTP.
 
+With --fault the server breaks one part of what the client relies on, so that `filmo check` can be
+seen to name it (the switch may be given several times):
+  wrong-hash      ContentHash is one more than the stable hash of the page served
+  no-unchanged    a matching MD5HomePage still gets the whole page, never the one byte
+  found           what does not exist (an unknown person, a page past the end) answers 200
+  bad-zlib        the home page body is cut in half, so it no longer inflates
+  object-root     the collections come as a JSON object instead of an array
+  renamed-members the popular people's Name is sent as DisplayName
+  stall           every request is read and never answered (until the client gives up)
+
 The first line on stdout is "listening 127.0.0.1:PORT" (flushed at once), so that a caller that
 asked for port 0 learns the port. Requests are logged on stderr unless --quiet is given. Stop it
 with SIGTERM or Ctrl-C.
 """
 
 import argparse
+import json
 import os
 import signal
 import ssl
 import sys
+import time
 import zlib
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
+FAULTS = ("wrong-hash", "no-unchanged", "found", "bad-zlib", "object-root", "renamed-members",
+          "stall")
+STALL_SECONDS = 30            # a stalled request is dropped after this, client or no client
 MASK = 0xFFFFFFFF
 INFLATE_LIMIT = 64 * 1048576  # most bytes an inflated home page may have
 INFLATE_RATIO = 64            # most output bytes per input byte consumed
@@ -204,6 +219,7 @@ class Handler(BaseHTTPRequestHandler):
     server_version = "filmo-catalogue/1.0"
     corpus = None
     quiet = False
+    faults = frozenset()
 
     def log_message(self, fmt, *args):
         if not self.quiet:
@@ -224,6 +240,10 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_GET(self):
         target = self.path
+        if "stall" in self.faults:
+            time.sleep(STALL_SECONDS)
+            self.close_connection = True
+            return
         for route, serve in (("GetHomePage", self.home), ("GetCollectionPopular", self.collections),
                              ("GetPeopleDetail", self.person), ("GetPeoplePopular", self.popular)):
             if route in target:
@@ -242,7 +262,12 @@ class Handler(BaseHTTPRequestHandler):
             return
         value = self.corpus.home_hash(name, data)
         known = md5_home_value(self.headers)
-        if known is not None and value >= 0 and known == value:
+        if "bad-zlib" in self.faults:
+            data = data[: len(data) // 2]
+        if "wrong-hash" in self.faults and value >= 0:
+            value += 1
+        if (known is not None and value >= 0 and known == value
+                and "no-unchanged" not in self.faults):
             self.answer(200, b"\xff", [("ContentHash", str(value))], "application/octet-stream")
             return
         self.answer(200, data, [("ContentHash", str(value)), ("ContentSize", str(len(data)))],
@@ -252,6 +277,8 @@ class Handler(BaseHTTPRequestHandler):
         data = self.corpus.read("collections.en-US.json")
         if data is None:
             self.missing("fake: collections fixture missing")
+        elif "object-root" in self.faults:
+            self.answer(200, b'{"Collections":' + data + b"}")
         else:
             self.answer(200, data)
 
@@ -259,7 +286,7 @@ class Handler(BaseHTTPRequestHandler):
         for name in names:
             data = self.corpus.read(name)
             if data is not None:
-                self.answer(404, data)
+                self.answer(200 if "found" in self.faults else 404, data)
                 return
         self.missing("fake: 404 fixture missing")
 
@@ -290,10 +317,26 @@ class Handler(BaseHTTPRequestHandler):
         else:
             name = None
         data = self.corpus.read(name) if name else None
+        if data is not None and "renamed-members" in self.faults:
+            data = renamed_members(data)
         if data is not None:
             self.answer(200, data)
         else:
             self.not_found(["people-popular.404.json", "people-detail.404.json"])
+
+
+def renamed_members(data):
+    """A popular page whose people carry their name under a member the client does not read."""
+    try:
+        people = json.loads(data)
+    except ValueError:
+        return data
+    for person in people if isinstance(people, list) else []:
+        if isinstance(person, dict):
+            for key in ("Name", "name"):
+                if key in person:
+                    person["DisplayName"] = person.pop(key)
+    return json.dumps(people).encode()
 
 
 class TLSServer(ThreadingHTTPServer):
@@ -326,6 +369,8 @@ def main(argv=None):
                         help="serve HTTPS with this certificate chain (leaf first)")
     parser.add_argument("--tls-key", metavar="PEM",
                         help="the certificate's private key (default: in the --tls-cert file)")
+    parser.add_argument("--fault", action="append", choices=FAULTS, default=[],
+                        help="break one part of what the client relies on (see above)")
     args = parser.parse_args(argv)
     if not os.path.isdir(args.corpus):
         parser.error("not a directory: %s" % args.corpus)
@@ -334,6 +379,7 @@ def main(argv=None):
 
     Handler.corpus = Corpus(args.corpus)
     Handler.quiet = args.quiet
+    Handler.faults = frozenset(args.fault)
     server_class = ThreadingHTTPServer
     if args.tls_cert:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)

@@ -11,36 +11,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 
-# The Debian archive this machine already uses: the first URI that serves bookworm, from deb822
-# files (/etc/apt/sources.list.d/*.sources) or the one-line /etc/apt/sources.list of a fresh
-# debootstrap root. Its trixie suite is added beside it; no mirror is named here.
-debian_mirror() {
-  local f uri=
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] || continue
-    uri=$(awk '
-      BEGIN { RS = ""; FS = "\n" }
-      {
-        uris = ""; suites = ""; types = ""
-        for (i = 1; i <= NF; i++) {
-          if ($i ~ /^[Uu][Rr][Ii][Ss]:/)     { uris = $i;   sub(/^[^:]*:[ \t]*/, "", uris) }
-          if ($i ~ /^[Ss]uites:/)            { suites = $i; sub(/^[^:]*:[ \t]*/, "", suites) }
-          if ($i ~ /^[Tt]ypes:/)             { types = $i;  sub(/^[^:]*:[ \t]*/, "", types) }
-        }
-        if (types ~ /(^|[ \t])deb([ \t]|$)/ && suites ~ /(^|[ \t])bookworm([ \t]|$)/) {
-          split(uris, u, /[ \t]+/); print u[1]; exit
-        }
-      }' "$f")
-    [ -n "$uri" ] && break
-  done
-  if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
-    uri=$(awk '$1 == "deb" {
-                 i = 2; if ($2 ~ /^\[/) { while (i <= NF && $i !~ /\]$/) i++; i++ }
-                 if ($(i + 1) == "bookworm") { print $i; exit }
-               }' /etc/apt/sources.list)
-  fi
-  printf '%s' "$uri"
-}
+# debian_mirror and the trixie suite's source line and pin, shared with the fresh-root check.
+source "$(dirname "$0")/debian-archive.sh"
 
 mirror=$(debian_mirror)
 if [ -z "$mirror" ]; then
@@ -51,10 +23,8 @@ fi
 
 list=/etc/apt/sources.list.d/filmo-trixie.list
 pin=/etc/apt/preferences.d/filmo-trixie
-want_list="deb $mirror trixie main"
-want_pin='Package: *
-Pin: release n=trixie
-Pin-Priority: 50'
+want_list=$(trixie_list "$mirror")
+want_pin=$trixie_pin
 
 changed=0
 if [ "$(cat "$list" 2>/dev/null)" != "$want_list" ]; then
@@ -77,8 +47,9 @@ fi
 
 bookworm_pkgs=(cmake ninja-build g++ pkg-config make zlib1g-dev libcurl4-openssl-dev
                libgtest-dev libgmock-dev libbenchmark-dev python3 ca-certificates valgrind)
-# The Python package: installed offline into a venv (Debian's setuptools and wheel), tested with pytest.
-bookworm_pkgs+=(python3-venv python3-pip python3-setuptools python3-wheel python3-pytest)
+# The Python package: installed offline into a venv (Debian's setuptools and wheel), tested with
+# pytest and type-checked with mypy.
+bookworm_pkgs+=(python3-venv python3-pip python3-setuptools python3-wheel python3-pytest mypy)
 # The TLS tests make their certificates with the openssl command.
 bookworm_pkgs+=(openssl)
 trixie_pkgs=(libyyjson-dev libyyjson0)
@@ -91,6 +62,13 @@ if [ "${FILMO_WITH_FUZZ:-0}" = 1 ]; then
 fi
 if [ "${FILMO_WITH_WINDOWS:-0}" = 1 ]; then
   bookworm_pkgs+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xz-utils)
+fi
+# Release artifacts (FILMO_WITH_PACKAGES=1, scripts/package.sh): the Debian packages are built
+# with debhelper and checked with lintian; the Windows archive's MSVC import library is made by
+# llvm-dlltool and checked by linking with lld-link; debootstrap makes the fresh root the
+# packages are tried in.
+if [ "${FILMO_WITH_PACKAGES:-0}" = 1 ]; then
+  bookworm_pkgs+=(debhelper dpkg-dev lintian llvm lld clang zip unzip debootstrap)
 fi
 
 missing=()

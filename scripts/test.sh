@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the GoogleTest suite through ctest in a release configuration,
-# the Python package's pytest suite over that build (pip install ./python into a venv),
+# the Python package's pytest suite and mypy (pip install ./python, which builds the library
+# into the package, into a fresh venv),
 # then again with AddressSanitizer + UndefinedBehaviorSanitizer (any report fails the run),
 # then the concurrency test under ThreadSanitizer, then every unit test under valgrind memcheck,
-# then filmo.dll cross-built for Windows with its tests under Wine, then the fuzz targets for a
-# short fixed time each. Installs what it needs (run as root).
+# then filmo.dll cross-built for Windows with its tests under Wine, then the release artifacts
+# (Debian packages checked by lintian and tried in a fresh Debian 12 root, the Windows SDK
+# archive), then the fuzz targets for a short fixed time each. Installs what it needs (run as
+# root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -20,11 +23,15 @@ cmake --build build/release -j "$jobs"
 step "release tests"
 ctest --test-dir build/release --output-on-failure -j "$jobs" --timeout 300
 
-step "python package (pip install ./python into a venv, pytest over the release build)"
+step "python package (pip install ./python into a fresh venv: library built in; pytest, mypy)"
+rm -rf build/pyvenv
 /usr/bin/python3 -m venv --system-site-packages build/pyvenv
-build/pyvenv/bin/pip install -q --no-build-isolation --no-index --no-deps --force-reinstall ./python
-FILMO_LIBRARY="$root/build/release/libfilmo.so" FILMO_CORPUS="$root/build/release/corpus" \
+env -u FILMO_LIBRARY CMAKE_BUILD_PARALLEL_LEVEL="$jobs" \
+  build/pyvenv/bin/pip install -q --no-build-isolation --no-index --no-deps ./python
+# FILMO_CLI: the release build's filmo command, whose --json the package's records must equal.
+env -u FILMO_LIBRARY FILMO_CLI="$root/build/release/tools/filmo" \
   build/pyvenv/bin/python -m pytest -q -p no:cacheprovider python/tests
+build/pyvenv/bin/python -m mypy --strict --cache-dir=/dev/null python/filmo
 
 step "sanitizer build (ASan + UBSan)"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFILMO_SANITIZE=ON >/dev/null
@@ -46,6 +53,11 @@ FILMO_VALGRIND_BUILD=build/valgrind scripts/valgrind.sh -LE soak
 
 step "Windows x64 DLL (mingw-w64 cross build) and its tests under Wine"
 scripts/windows.sh
+
+step "release artifacts: Debian packages (lintian) and the Windows SDK archive (build/dist)"
+scripts/package.sh
+step "the Debian packages in a fresh Debian 12 root"
+scripts/package-check.sh
 
 if [ -d fuzz ] && [ -f fuzz/CMakeLists.txt ] && grep -q add_executable fuzz/CMakeLists.txt; then
   step "fuzz targets (short runs)"

@@ -14,37 +14,9 @@ jobs=$(nproc)
 
 FILMO_WITH_WINDOWS=1 scripts/install-deps.sh
 
-toolchain=$root/cmake/mingw-w64-x86_64.cmake
-deps=$root/build/windows-deps
-prefix=$deps/prefix
+# yyjson and GoogleTest built for Windows, once (sets toolchain and prefix).
+source scripts/windows-deps.sh
 build=$root/build/windows
-
-# yyjson 0.10 from Debian's own source package (the trixie deb-src line install-deps wrote). The
-# upstream tarball is all that is needed: a failure to fetch the packaging files is not one.
-if [ ! -f "$prefix/include/yyjson.h" ]; then
-  mkdir -p "$deps/src"
-  (cd "$deps/src" && { apt-get source --download-only -qq yyjson/trixie >/dev/null 2>&1 || true; })
-  tarball=$(ls "$deps"/src/yyjson_0.10.*.orig.tar.* 2>/dev/null | head -n 1)
-  if [ -z "$tarball" ]; then
-    echo "windows: apt-get source yyjson/trixie fetched no upstream tarball" >&2
-    exit 1
-  fi
-  rm -rf "$deps/yyjson"
-  mkdir -p "$deps/yyjson"
-  tar -xf "$tarball" -C "$deps/yyjson" --strip-components=1
-  cmake -S "$deps/yyjson" -B "$deps/yyjson-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
-  cmake --build "$deps/yyjson-build" -j "$jobs" >/dev/null
-  cmake --install "$deps/yyjson-build" >/dev/null
-fi
-
-# GoogleTest from the sources libgtest-dev ships.
-if [ ! -f "$prefix/lib/libgtest.a" ]; then
-  cmake -S /usr/src/googletest -B "$deps/gtest-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
-  cmake --build "$deps/gtest-build" -j "$jobs" >/dev/null
-  cmake --install "$deps/gtest-build" >/dev/null
-fi
 
 # The library and its tests; the command-line host is not part of the Windows build.
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \

@@ -5,7 +5,8 @@ archive from the machine's apt sources) and no server of any kind besides 127.0.
 
 Checked: every file but build trees and grown fuzz corpora; in each, the host of every URL ("scheme://host"), and every bare dotted name that ends in a
 common public top-level domain. Allowed: 127.0.0.0/8, localhost, and names under .example,
-.test, .invalid, .localhost or example.org/.com/.net.
+.test, .invalid, .localhost or example.org/.com/.net; and the format URI of debian/copyright's
+Format field.
 
 Usage: check_no_hosts.py SOURCE_DIR"""
 import os
@@ -23,6 +24,9 @@ BARE = re.compile(rb"(?<![A-Za-z0-9.@/-])((?:[A-Za-z0-9-]+\.)+(?:org|com|net|edu
                   rb"de|fr|nl|ch|jp|cn|ru|au|se|fi|dk|pl|cz|br))(?![A-Za-z0-9(-])")
 RESERVED = (".example", ".test", ".invalid", ".localhost", "example.org", "example.com",
             "example.net")
+# The Format field that opens a machine-readable Debian copyright file names that format by its
+# URI, not a place anything is fetched from; lintian checks its value.
+FORMAT_FIELD_FILES = {os.path.join("debian", "copyright")}
 
 
 def allowed(host):
@@ -68,6 +72,8 @@ def main(root):
                 data = f.read()
         except OSError:
             continue
+        if rel in FORMAT_FIELD_FILES and data.startswith(b"Format:"):
+            data = data[data.find(b"\n"):] if b"\n" in data else b""
         for pattern in (URL, BARE):
             for m in pattern.finditer(data):
                 host = m.group(1).decode("ascii", "replace")

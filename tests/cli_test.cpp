@@ -170,25 +170,30 @@ TEST_F(Cli, JsonDumpHoldsWhatTheAccessorsReturn) {
     const Dumped cases[] = {
         {{"collections"}, {"collections", "0", "name"}, R"("Directors' Cuts")"},
         {{"collections"}, {"collections", "2", "is_auto"}, "true"},
-        {{"collections"}, {"collections", "0", "playlists", "0", "imdb", "5"}, R"("tt15398776")"},
+        {{"collections"},
+         {"collections", "0", "playlists", "0", "imdb_ids", "5"},
+         R"("tt15398776")"},
+        {{"collections"}, {"collections", "0", "playlists", "0", "origin_country"}, R"("GB")"},
         {{"collections"}, {"fixture", "last_url"},
          R"("https://catalogue.filmo.example/api/AAA/GetCollectionPopular?language=en-US")"},
         {{"person", "nm0000138"}, {"person", "popularity_permille"}, "48213"},
-        {{"person", "nm0000138"}, {"person", "names_translate", "1"}, R"("Леонардо Ди Каприо")"},
+        {{"person", "nm0000138"}, {"person", "translated_names", "1"}, R"("Леонардо Ди Каприо")"},
         {{"person", "nm0000138"}, {"person", "pictures", "1", "language"}, "null"},
         {{"person", "nm0000138"}, {"person", "pictures", "2", "width"}, "1400"},
         {{"person", "nm0000138"}, {"person", "deathday"}, "null"},
-        {{"person", "6193"}, {"person", "related", "6"}, R"("nm0000217")"},
+        {{"person", "6193"}, {"person", "related_imdb_ids", "6"}, R"("nm0000217")"},
         {{"popular", "--page-numbers", "2"}, {"popular", "39", "name"}, R"("Chloé Zhao")"},
         {{"popular"}, {"popular", "0", "imdb_id"}, R"("nm0000138")"},
         {{"home"}, {"home", "basics", "9", "genres", "2"}, R"("Fantasy")"},
         {{"home"}, {"home", "basics", "0", "ratings", "0"}, R"({"source": "IMDb", "value": 9.3})"},
-        {{"home"}, {"home", "user", "has_userinfo"}, "false"},
+        {{"home"}, {"home", "user", "has_user_info"}, "false"},
         {{"home"}, {"http_code"}, "200"},
         {{"home", "--user", kUser}, {"home", "user", "email"}, R"("mara.lindqvist@example.com")"},
-        {{"home", "--user", kUser}, {"home", "user", "profiles", "3", "poster"}, "null"},
+        {{"home", "--user", kUser}, {"home", "user", "profiles", "3", "poster_url"}, "null"},
         {{"home", "--user", kUser}, {"home", "level30s", "1", "size"}, "4939212390"},
         {{"home", "--user", kUser}, {"home", "continues", "3", "value"}, "1731.5"},
+        {{"home", "--user", kUser}, {"home", "continues", "0", "size_text"}, R"("1.37 GB")"},
+        {{"home", "--user", kUser}, {"home", "lists", "0", "id"}, R"("trending")"},
     };
     for (const Dumped &c : cases) {
         std::vector<std::string> args = c.args;
@@ -222,8 +227,9 @@ TEST_F(Cli, RawPrintsTheRetainedPageText) {
 TEST_F(Cli, KnownHashMakesAnUnchangedPageExitWithNine) {
     Outcome page = filmo({"home", "--json"});
     ASSERT_EQ(page.code, 0) << page.err;
-    const std::string hash = json_at(page.out, {"home", "homepage_hash"});
+    const std::string hash = json_at(page.out, {"home", "hash"});
     EXPECT_EQ(json_at(page.out, {"content_hash"}), hash);
+    EXPECT_EQ(json_at(page.out, {"home", "content_hash"}), hash);  // the exchange's, in the view
 
     Outcome same = filmo({"home", "--known-hash", hash});
     EXPECT_EQ(same.code, 9);

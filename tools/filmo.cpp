@@ -116,6 +116,9 @@ int main(int argc, char **argv) {
         std::printf("\nlibrary version %s\n", filmo_version());
     } else if (o.version) {
         std::printf("filmo %s (library %s)\n", FILMO_TOOL_VERSION, filmo_version());
+    } else if (o.task != task_view) {
+        int rc = o.task == task_record ? record_corpus(o) : check_server(o);
+        if (rc) return rc;
     } else {
         int rc = install_source(o, argc > 0 ? argv[0] : nullptr);
         if (rc) return rc;

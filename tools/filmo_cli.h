@@ -6,6 +6,10 @@
 //   filmo_render.cpp   each view as tables, or the whole document as JSON (yyjson's writer);
 //   filmo_paths_posix.cpp  the program's own directory, found from the system (filmo_paths.h);
 //   filmo_errors.cpp   a plain reading of the error number in a transport failure text;
+//   filmo_hostio.cpp   a host transport over the real one that keeps every answer as it came;
+//   filmo_record.cpp   `filmo record`: a live server's answers written as a corpus;
+//   filmo_check.cpp    `filmo check`: a live server held against what the client relies on;
+//   filmo_files_posix.cpp  directories and whole-file writes for record (filmo_files.h);
 //   filmo.cpp          main: the source of the views, the fetch, the output.
 #ifndef FILMO_CLI_H
 #define FILMO_CLI_H
@@ -21,12 +25,20 @@ namespace filmo_cli {
 
 constexpr int exit_usage = 64;  // the command line itself was wrong (sysexits EX_USAGE)
 constexpr int exit_output = 74;  // standard output could not be written (sysexits EX_IOERR)
+// record and check: the server could not be asked (the transport failed), the corpus is
+// incomplete or a rule does not hold, the corpus directory cannot be made or written.
+constexpr int exit_unreachable = 1;
+constexpr int exit_incomplete = 2;
+constexpr int exit_cannot_write = 73;  // sysexits EX_CANTCREAT
 
 // ---- command line -----------------------------------------------------------------------
 
 enum command_t { cmd_none = 0, cmd_home = 1, cmd_collections = 2, cmd_person = 4, cmd_popular = 8 };
+// What the command does: show one view (command above), or record or check a server.
+enum task_t { task_view, task_record, task_check };
 
 struct options {
+    task_t task = task_view;
     command_t command = cmd_none;
     std::string command_name;
     std::string person_id;
@@ -47,6 +59,12 @@ struct options {
     bool raw = false;
     bool help = false;
     bool version = false;
+    // record and check
+    const char *out_dir = nullptr;
+    bool force = false;
+    std::vector<std::string> people;  // --person, in the order given
+    int32_t pages = 2;                // the server's popular pages; the next one is past the end
+    int32_t timeout_s = 0;            // 0: the library's own time-outs
 };
 
 // Reads the command line into o; false with a message in problem when it is unusable.
@@ -100,6 +118,8 @@ void section(const char *title, size_t count);
 // failure text ("... WinHttpSendRequest failed: 12029"); null when the text ends in no number
 // of the table.
 const char *error_reading(const char *message);
+// "filmo: COMMAND: HOST: transport: TEXT" on standard error, with the reading of TEXT's number.
+void print_transport_failure(const char *command, const char *host, const char *text);
 
 // ---- rendering ----------------------------------------------------------------------------
 
@@ -108,6 +128,12 @@ bool show(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o);
 // The view with the last call's status as one JSON object; false when memory ran out. A failed
 // write to standard output shows in ferror(stdout).
 bool print_json(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o);
+
+// ---- record and check ---------------------------------------------------------------------
+
+// `filmo record` and `filmo check`; each returns the command's exit status.
+int record_corpus(const options &o);
+int check_server(const options &o);
 
 }  // namespace filmo_cli
 

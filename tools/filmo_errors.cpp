@@ -1,6 +1,7 @@
 // A plain reading of the error number that ends a transport failure text, for the person at the
 // terminal: "WinHttpSendRequest failed: 12029" reads "cannot connect". The numbers are WinHTTP's
 // on every platform; the library's text itself stays as it is, for programs.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -49,6 +50,12 @@ const char *error_reading(const char *message) {
     for (const reading &r : k_readings)
         if (r.number == number) return r.text;
     return nullptr;
+}
+
+void print_transport_failure(const char *command, const char *host, const char *text) {
+    const char *reading = error_reading(text);
+    std::fprintf(stderr, "filmo: %s: %s: transport: %s%s%s%s\n", command, host, text,
+                 reading ? " (" : "", reading ? reading : "", reading ? ")" : "");
 }
 
 }  // namespace filmo_cli

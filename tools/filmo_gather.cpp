@@ -1,6 +1,7 @@
-// Gathers what a view's accessors answer into a yyjson document, in accessor order, so that the
-// table and the JSON renderings come from one pass over the view. Texts are copied into the
-// document at once: nothing borrowed from the library outlives the gathering.
+// Gathers what a view's accessors answer into a yyjson document, so that the table and the JSON
+// renderings come from one pass over the view. Member names and their order are those of the
+// Python package's records (filmo.1 lists them under JSON KEYS): one vocabulary for both. Texts
+// are copied into the document at once: nothing borrowed from the library outlives the gathering.
 #include <cstdint>
 
 #include "filmo.h"
@@ -76,9 +77,9 @@ yyjson_mut_val *gather_collections(model &m) {
         m.put(c, "playlists",
               m.records(filmo_collection_playlists_count(i), [&](yyjson_mut_val *pl, int32_t p) {
                   m.put(pl, "name", m.text(filmo_collection_playlist_name(i, p)));
-                  m.put(pl, "origin", m.text(filmo_collection_playlist_origin(i, p)));
+                  m.put(pl, "origin_country", m.text(filmo_collection_playlist_origin(i, p)));
                   m.put(pl, "logo", m.text(filmo_collection_playlist_logo(i, p)));
-                  m.put(pl, "imdb", m.texts(filmo_collection_playlist_imdb_count(i, p),
+                  m.put(pl, "imdb_ids", m.texts(filmo_collection_playlist_imdb_count(i, p),
                                             [&](int32_t k) {
                                                 return filmo_collection_playlist_imdb(i, p, k);
                                             }));
@@ -102,15 +103,16 @@ yyjson_mut_val *gather_person(model &m) {
     m.put(p, "profile_url", m.text(filmo_people_profileurl()));
     m.put(p, "popularity_permille", m.integer(filmo_people_popularity_permille()));
     m.put(p, "biography", m.text(filmo_people_biography()));
-    m.put(p, "names_translate",
+    m.put(p, "translated_names",
           m.texts(filmo_people_names_translate_count(), filmo_people_names_translate));
-    m.put(p, "pictures", m.records(filmo_people_pictures_count(), [&](yyjson_mut_val *pic, int32_t i) {
+    auto picture = [&](yyjson_mut_val *pic, int32_t i) {
         m.put(pic, "url", m.text(filmo_people_picture_url(i)));
         m.put(pic, "language", m.text(filmo_people_picture_lang(i)));
         m.put(pic, "width", m.integer(filmo_people_picture_w(i)));
         m.put(pic, "height", m.integer(filmo_people_picture_h(i)));
-    }));
-    m.put(p, "related", m.texts(filmo_people_related_count(), filmo_people_related));
+    };
+    m.put(p, "pictures", m.records(filmo_people_pictures_count(), picture));
+    m.put(p, "related_imdb_ids", m.texts(filmo_people_related_count(), filmo_people_related));
     return p;
 }
 
@@ -125,9 +127,13 @@ yyjson_mut_val *gather_popular(model &m) {
 }
 
 void gather_basic(model &m, yyjson_mut_val *b, int32_t i) {
-    m.put(b, "imdb", m.text(filmo_home_basic_imdb(i)));
+    m.put(b, "imdb_id", m.text(filmo_home_basic_imdb(i)));
     m.put(b, "id", m.integer(filmo_home_basic_id(i)));
     m.put(b, "title", m.text(filmo_home_basic_title(i)));
+    m.put(b, "tagline", m.text(filmo_home_basic_tagline(i)));
+    m.put(b, "plot", m.text(filmo_home_basic_plot(i)));
+    m.put(b, "poster_url", m.text(filmo_home_basic_poster(i)));
+    m.put(b, "picture_url", m.text(filmo_home_basic_picture(i)));
     m.put(b, "year", m.integer(filmo_home_basic_year(i)));
     m.put(b, "duration", m.integer(filmo_home_basic_duration(i)));
     m.put(b, "is_tv", m.flag(filmo_home_basic_is_tv(i)));
@@ -140,27 +146,23 @@ void gather_basic(model &m, yyjson_mut_val *b, int32_t i) {
               m.put(rating, "source", m.text(filmo_home_basic_rating_source(i, r)));
               m.put(rating, "value", m.real(filmo_home_basic_rating_value(i, r)));
           }));
-    m.put(b, "tagline", m.text(filmo_home_basic_tagline(i)));
-    m.put(b, "plot", m.text(filmo_home_basic_plot(i)));
-    m.put(b, "poster_url", m.text(filmo_home_basic_poster(i)));
-    m.put(b, "picture_url", m.text(filmo_home_basic_picture(i)));
 }
 
 void gather_continue(model &m, yyjson_mut_val *c, int32_t i) {
-    m.put(c, "imdb", m.text(filmo_home_continue_imdb(i)));
+    m.put(c, "imdb_id", m.text(filmo_home_continue_imdb(i)));
     m.put(c, "season", m.integer(filmo_home_continue_season(i)));
     m.put(c, "episode", m.integer(filmo_home_continue_episode(i)));
     m.put(c, "value", m.real(filmo_home_continue_value(i)));
     m.put(c, "size", m.integer(filmo_home_continue_size(i)));
-    m.put(c, "size_str", m.text(filmo_home_continue_size_str(i)));
     m.put(c, "duration", m.text(filmo_home_continue_duration(i)));
+    m.put(c, "size_text", m.text(filmo_home_continue_size_str(i)));
     m.put(c, "is_duration", m.flag(filmo_home_continue_is_duration(i)));
     m.put(c, "updated_at", m.text(filmo_home_continue_updated(i)));
 }
 
 yyjson_mut_val *gather_account(model &m) {
     yyjson_mut_val *u = m.object();
-    m.put(u, "has_userinfo", m.flag(filmo_home_has_userinfo()));
+    m.put(u, "has_user_info", m.flag(filmo_home_has_userinfo()));
     m.put(u, "id", m.text(filmo_home_user_id()));
     m.put(u, "email", m.text(filmo_home_user_email()));
     m.put(u, "memberships",
@@ -174,36 +176,38 @@ yyjson_mut_val *gather_account(model &m) {
           m.records(filmo_home_user_profiles_count(), [&](yyjson_mut_val *p, int32_t i) {
               m.put(p, "id", m.integer(filmo_home_user_profile_id(i)));
               m.put(p, "name", m.text(filmo_home_user_profile_name(i)));
-              m.put(p, "poster", m.text(filmo_home_user_profile_poster(i)));
-              m.put(p, "deleted", m.flag(filmo_home_user_profile_deleted(i)));
+              m.put(p, "poster_url", m.text(filmo_home_user_profile_poster(i)));
+              m.put(p, "is_deleted", m.flag(filmo_home_user_profile_deleted(i)));
               m.put(p, "is_enabled", m.flag(filmo_home_user_profile_enabled(i)));
               m.put(p, "is_empty", m.flag(filmo_home_user_profile_empty(i)));
           }));
     return u;
 }
 
+// The page's hash, then the exchange's content hash (-1 when none), then the page's lists.
 yyjson_mut_val *gather_home(model &m) {
     yyjson_mut_val *h = m.object();
-    m.put(h, "homepage_hash", m.integer(filmo_homepage_hash()));
-    m.put(h, "basics", m.records(filmo_home_basics_count(),
-                                 [&](yyjson_mut_val *b, int32_t i) { gather_basic(m, b, i); }));
-    m.put(h, "continues", m.records(filmo_home_continues_count(), [&](yyjson_mut_val *c, int32_t i) {
-        gather_continue(m, c, i);
-    }));
+    m.put(h, "hash", m.integer(filmo_homepage_hash()));
+    m.put(h, "content_hash", m.integer(filmo_last_content_hash()));
+    m.put(h, "lists", m.idvals(filmo_home_list_count(), filmo_home_list_id, filmo_home_list_value));
+    auto continuing = [&](yyjson_mut_val *c, int32_t i) { gather_continue(m, c, i); };
+    m.put(h, "continues", m.records(filmo_home_continues_count(), continuing));
     m.put(h, "level30s", m.records(filmo_home_level30_count(), [&](yyjson_mut_val *l, int32_t i) {
-        m.put(l, "imdb", m.text(filmo_home_level30_imdb(i)));
+        m.put(l, "imdb_id", m.text(filmo_home_level30_imdb(i)));
         m.put(l, "size", m.integer(filmo_home_level30_size(i)));
         m.put(l, "file_name", m.text(filmo_home_level30_filename(i)));
     }));
-    m.put(h, "spotlights", m.records(filmo_home_spotlight_count(), [&](yyjson_mut_val *s, int32_t i) {
+    auto spotlight = [&](yyjson_mut_val *s, int32_t i) {
         m.put(s, "order", m.integer(filmo_home_spotlight_order(i)));
         m.put(s, "title", m.text(filmo_home_spotlight_title(i)));
         m.put(s, "items", m.text(filmo_home_spotlight_items(i)));
         m.put(s, "logo", m.text(filmo_home_spotlight_logo(i)));
-    }));
-    m.put(h, "list", m.idvals(filmo_home_list_count(), filmo_home_list_id, filmo_home_list_value));
+    };
+    m.put(h, "spotlights", m.records(filmo_home_spotlight_count(), spotlight));
     m.put(h, "extents",
           m.idvals(filmo_home_extent_count(), filmo_home_extent_id, filmo_home_extent_value));
+    m.put(h, "basics", m.records(filmo_home_basics_count(),
+                                 [&](yyjson_mut_val *b, int32_t i) { gather_basic(m, b, i); }));
     m.put(h, "peoples", m.records(filmo_home_peoples_count(), [&](yyjson_mut_val *p, int32_t i) {
         m.put(p, "id", m.integer(filmo_home_people_id(i)));
         m.put(p, "name", m.text(filmo_home_people_name(i)));
@@ -217,10 +221,11 @@ yyjson_mut_val *gather_home(model &m) {
               m.put(c, "playlists", m.records(filmo_home_collection_playlists_count(i),
                                               [&](yyjson_mut_val *pl, int32_t p) {
                   m.put(pl, "name", m.text(filmo_home_collection_playlist_name(i, p)));
-                  m.put(pl, "imdb", m.texts(filmo_home_collection_playlist_imdb_count(i, p),
-                                            [&](int32_t k) {
-                                                return filmo_home_collection_playlist_imdb(i, p, k);
-                                            }));
+                  auto imdb = [&](int32_t k) {
+                      return filmo_home_collection_playlist_imdb(i, p, k);
+                  };
+                  m.put(pl, "imdb_ids",
+                        m.texts(filmo_home_collection_playlist_imdb_count(i, p), imdb));
               }));
           }));
     m.put(h, "user", gather_account(m));

@@ -18,14 +18,21 @@ namespace filmo_cli {
 
 const char usage_text[] =
     "usage: filmo [options] COMMAND [ID]\n"
+    "       filmo record --host URL --out DIR [--user ID] [--person ID]... [--pages N]\n"
+    "       filmo check --host URL [--user ID] [--person ID]... [--pages N]\n"
     "\n"
-    "Shows one view of the movie and people catalogue through the filmo library.\n"
+    "Shows one view of the movie and people catalogue through the filmo library, records a\n"
+    "live server's answers as a corpus, or checks a live server against the client's needs.\n"
     "\n"
     "Commands:\n"
     "  home                the personalised home page (anonymous unless --user is given)\n"
     "  collections         the popular collections with their playlists\n"
     "  person ID           one person, by IMDb id (nm0000138) or numeric TMDb id (6193)\n"
     "  popular             one page of popular people\n"
+    "  record              ask the server at --host for every view and write its answers into\n"
+    "                      --out DIR under the fixture backend's file names\n"
+    "  check               ask the server at --host for every view and show, rule by rule,\n"
+    "                      whether its answers are what the client relies on\n"
     "\n"
     "Source (default: the bundled sample corpus, served by the fixture backend):\n"
     "  --corpus DIR        serve the views from the corpus directory DIR\n"
@@ -47,6 +54,17 @@ const char usage_text[] =
     "  --page-size N       popular: page size 0..100000, checked but not sent (default 20)\n"
     "  --page-numbers N    popular: pages in one answer, 1..1000 (default 1)\n"
     "\n"
+    "Record and check (--host, --user, --language apply as above; --json gives the table):\n"
+    "  --out DIR           record: the corpus directory; made when missing, else it must be\n"
+    "                      empty\n"
+    "  --force             record: write into a DIR that is not empty, replacing its files\n"
+    "  --person ID         a person to ask for; may be repeated (check: default the first\n"
+    "                      person of popular page 1)\n"
+    "  --pages N           the server's number of popular pages: page N+1 must answer 404\n"
+    "                      (default 2)\n"
+    "  --timeout SECONDS   give up on a server that does not connect or answer in time\n"
+    "                      (default: the library's own time-outs)\n"
+    "\n"
     "Output:\n"
     "  --json              print everything the view's accessors return as one JSON object\n"
     "  --raw               home: print the page's JSON text as the library retained it\n"
@@ -60,17 +78,24 @@ const char usage_text[] =
     "  3 undecodable body                             8 out of memory\n"
     "  4 empty body or missing payload                9 home page unchanged\n"
     "  5 not found (HTTP 404)\n"
-    "64 when the command line itself is wrong, and 74 when the output cannot be written.\n";
+    "64 when the command line itself is wrong, and 74 when the output cannot be written.\n"
+    "record and check: 0 when the corpus is complete or every rule holds; 1 when the server\n"
+    "could not be asked (the transport's failure on standard error); 2 when some answer could\n"
+    "not be stored or some rule does not hold (named in the table); 73 when DIR cannot be made\n"
+    "or written (it is left without a partly written file); 8 when memory runs out.\n";
 
 namespace {
 
-constexpr unsigned cmd_any = cmd_home | cmd_collections | cmd_person | cmd_popular;
+constexpr unsigned cmd_views = cmd_home | cmd_collections | cmd_person | cmd_popular;
+// The tasks in the same mask as the view commands, above them.
+constexpr unsigned for_record = 16, for_check = 32;
+constexpr unsigned cmd_any = cmd_views | for_record | for_check;
 
 // Option values returned by getopt_long; above every short option character.
 enum option_id {
     opt_json = 256, opt_raw, opt_help, opt_version, opt_update, opt_version1, opt_language,
     opt_user, opt_profile, opt_known_hash, opt_page, opt_page_size, opt_page_numbers, opt_corpus,
-    opt_host, opt_fake_mode
+    opt_host, opt_fake_mode, opt_out, opt_force, opt_person, opt_pages, opt_timeout
 };
 
 const struct option long_options[] = {
@@ -90,17 +115,29 @@ const struct option long_options[] = {
     {"corpus", required_argument, nullptr, opt_corpus},
     {"host", required_argument, nullptr, opt_host},
     {"fake-mode", required_argument, nullptr, opt_fake_mode},
+    {"out", required_argument, nullptr, opt_out},
+    {"force", no_argument, nullptr, opt_force},
+    {"person", required_argument, nullptr, opt_person},
+    {"pages", required_argument, nullptr, opt_pages},
+    {"timeout", required_argument, nullptr, opt_timeout},
     {nullptr, 0, nullptr, 0},
 };
 
 // The commands an option means something to.
 unsigned applies_to(int id) {
     switch (id) {
-    case opt_raw: case opt_update: case opt_version1: case opt_user: case opt_profile:
-    case opt_known_hash:
+    case opt_raw: case opt_update: case opt_version1: case opt_profile: case opt_known_hash:
         return cmd_home;
+    case opt_user:
+        return cmd_home | for_record | for_check;
     case opt_page: case opt_page_size: case opt_page_numbers:
         return cmd_popular;
+    case opt_corpus: case opt_fake_mode:
+        return cmd_views;
+    case opt_out: case opt_force:
+        return for_record;
+    case opt_person: case opt_pages: case opt_timeout:
+        return for_record | for_check;
     default:
         return cmd_any;
     }
@@ -123,19 +160,33 @@ bool parse_int(const char *text, long long lo, long long hi, long long *out) {
     return true;
 }
 
+// A whole number in lo..hi, or the problem worded for the option.
+bool bounded(int id, const char *value, long long lo, long long hi, long long *n,
+             std::string &problem) {
+    if (parse_int(value, lo, hi, n)) return true;
+    problem = option_name(id) + " needs a whole number in " + std::to_string(lo) + ".." +
+              std::to_string(hi) + ", not '" + value + "'";
+    return false;
+}
+
 // Numbers are passed on as given within their type: the library judges their range.
 template <class T>
 bool number(int id, const char *value, T *out, std::string &problem) {
     long long lo = sizeof(T) == 8 ? LLONG_MIN : INT32_MIN;
     long long hi = sizeof(T) == 8 ? LLONG_MAX : INT32_MAX;
     long long n = 0;
-    if (parse_int(value, lo, hi, &n)) {
-        *out = static_cast<T>(n);
-        return true;
-    }
-    problem = option_name(id) + " needs a whole number in " + std::to_string(lo) + ".." +
-              std::to_string(hi) + ", not '" + value + "'";
-    return false;
+    if (!bounded(id, value, lo, hi, &n, problem)) return false;
+    *out = static_cast<T>(n);
+    return true;
+}
+
+// A count the command itself bounds.
+bool within(int id, const char *value, long long lo, long long hi, int32_t *out,
+            std::string &problem) {
+    long long n = 0;
+    if (!bounded(id, value, lo, hi, &n, problem)) return false;
+    *out = static_cast<int32_t>(n);
+    return true;
 }
 
 bool apply_option(options &o, int id, const char *value, std::string &problem) {
@@ -160,6 +211,11 @@ bool apply_option(options &o, int id, const char *value, std::string &problem) {
     case opt_fake_mode:
         o.has_mode = true;
         return number(id, value, &o.mode, problem);
+    case opt_out: o.out_dir = value; return true;
+    case opt_force: o.force = true; return true;
+    case opt_person: o.people.emplace_back(value); return true;
+    case opt_pages: return within(id, value, 1, INT32_MAX - 1, &o.pages, problem);
+    case opt_timeout: return within(id, value, 1, 86400, &o.timeout_s, problem);
     default: return false;
     }
 }
@@ -186,6 +242,30 @@ command_t command_named(const std::string &word) {
     if (word == "person") return cmd_person;
     if (word == "popular") return cmd_popular;
     return cmd_none;
+}
+
+// The command line of record and check, once the options are read.
+bool task_args(options &o, const std::vector<std::string> &operands, unsigned used_by,
+               const std::string &last_limited, std::string &problem) {
+    const bool record = o.command_name == "record";
+    o.task = record ? task_record : task_check;
+    if (operands.size() > 1) {
+        problem = "unexpected argument '" + operands[1] + "'";
+        return false;
+    }
+    if (!(used_by & (record ? for_record : for_check))) {
+        problem = last_limited + " does not apply to " + o.command_name;
+        return false;
+    }
+    if (!o.host) {
+        problem = o.command_name + " needs --host URL";
+        return false;
+    }
+    if (record && (!o.out_dir || !*o.out_dir)) {
+        problem = "record needs --out DIR";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -222,6 +302,8 @@ bool parse_args(int argc, char **argv, options &o, std::string &problem) {
         return false;
     }
     o.command_name = operands[0];
+    if (o.command_name == "record" || o.command_name == "check")
+        return task_args(o, operands, used_by, last_limited, problem);
     o.command = command_named(o.command_name);
     if (o.command == cmd_none) {
         problem = "unknown command '" + o.command_name + "'";

@@ -50,7 +50,7 @@ bool show_collections(yyjson_mut_doc *doc, yyjson_mut_val *all) {
         size_t pidx, pmax;
         yyjson_mut_val *p;
         yyjson_mut_arr_foreach(at(c, "playlists"), pidx, pmax, p) {
-            if (!yyjson_mut_obj_add_uint(doc, p, "count", count(at(p, "imdb")))) return false;
+            if (!yyjson_mut_obj_add_uint(doc, p, "count", count(at(p, "imdb_ids")))) return false;
         }
     }
     std::printf("Collections (%zu)\n", count(all));
@@ -58,9 +58,9 @@ bool show_collections(yyjson_mut_doc *doc, yyjson_mut_val *all) {
         print_heading("\n[%s] %s%s\n", c, yyjson_mut_get_bool(at(c, "is_auto")) ? "  (automatic)" : "");
         print_fields(c, {{"backdrop", "backdrop"}, {"cover", "cover"}, {"logo", "logo"}});
         print_table(at(c, "playlists"), {{"name", "Playlist", 28},
-                                         {"origin", "Origin", 6},
+                                         {"origin_country", "Origin", 6},
                                          {"count", "Titles", 6},
-                                         {"imdb", "IMDb ids", 60}});
+                                         {"imdb_ids", "IMDb ids", 60}});
     }
     return true;
 }
@@ -81,7 +81,7 @@ void show_person(yyjson_mut_val *p) {
                      {"homepage", "homepage"}, {"profile", "profile_url"}});
     print_line("popularity", popularity);
     print_fields(p, {{"credits", "known_credits"}, {"biography", "biography"}});
-    yyjson_mut_val *names = at(p, "names_translate");
+    yyjson_mut_val *names = at(p, "translated_names");
     section("Names", count(names));
     size_t idx, max;
     yyjson_mut_val *n;
@@ -91,7 +91,7 @@ void show_person(yyjson_mut_val *p) {
     section("Pictures", count(pictures));
     print_table(pictures, {{"url", "URL", 64}, {"language", "Lang", 4}, {"width", "Width", 6},
                            {"height", "Height", 6}});
-    yyjson_mut_val *related = at(p, "related");
+    yyjson_mut_val *related = at(p, "related_imdb_ids");
     section("Related", count(related));
     if (count(related)) print_line("ids", cell(related));
 }
@@ -113,7 +113,7 @@ bool show_popular(yyjson_mut_doc *doc, yyjson_mut_val *all, int32_t page) {
 }
 
 void show_account(yyjson_mut_val *user) {
-    if (!yyjson_mut_get_bool(at(user, "has_userinfo")) && yyjson_mut_is_null(at(user, "email")))
+    if (!yyjson_mut_get_bool(at(user, "has_user_info")) && yyjson_mut_is_null(at(user, "email")))
         return;
     std::printf("\nAccount\n");
     print_fields(user, {{"user id", "id"}, {"email", "email"}});
@@ -129,8 +129,8 @@ void show_account(yyjson_mut_val *user) {
                            {"name", "Name", 20},
                            {"is_enabled", "Enabled", 7},
                            {"is_empty", "Empty", 5},
-                           {"deleted", "Deleted", 7},
-                           {"poster", "Poster", 50}});
+                           {"is_deleted", "Deleted", 7},
+                           {"poster_url", "Poster", 50}});
 }
 
 // A titled table; `always` draws the title line also for an empty list.
@@ -142,10 +142,10 @@ void table_section(yyjson_mut_val *h, const char *key, const char *title,
 }
 
 void show_home(yyjson_mut_val *h) {
-    std::printf("Home page  (hash %s, ContentHash %lld)\n", cell(at(h, "homepage_hash")).c_str(),
-                static_cast<long long>(filmo_last_content_hash()));
+    std::printf("Home page  (hash %s, ContentHash %s)\n", cell(at(h, "hash")).c_str(),
+                cell(at(h, "content_hash")).c_str());
     table_section(h, "basics", "Titles",
-                  {{"imdb", "IMDb", 10},
+                  {{"imdb_id", "IMDb", 10},
                    {"title", "Title", 34},
                    {"year", "Year", 4},
                    {"duration", "Min", 4},
@@ -154,19 +154,20 @@ void show_home(yyjson_mut_val *h) {
                    {"directors", "Directed by", 24},
                    {"ratings", "Ratings", 46}});
     table_section(h, "continues", "Continue watching",
-                  {{"imdb", "IMDb", 10},
+                  {{"imdb_id", "IMDb", 10},
                    {"season", "S", 3},
                    {"episode", "E", 3},
                    {"value", "Progress", 8},
                    {"duration", "Duration", 9},
-                   {"size_str", "Size", 9},
+                   {"size_text", "Size", 9},
                    {"updated_at", "Updated", 20}},
                   false);
     table_section(h, "level30s", "Downloads",
-                  {{"imdb", "IMDb", 10}, {"size", "Bytes", 12}, {"file_name", "File", 50}}, false);
+                  {{"imdb_id", "IMDb", 10}, {"size", "Bytes", 12}, {"file_name", "File", 50}},
+                  false);
     table_section(h, "spotlights", "Spotlights",
                   {{"order", "#", 3}, {"title", "Title", 44}, {"items", "Titles", 50}});
-    table_section(h, "list", "Lists", {{"id", "Id", 16}, {"value", "Name", 40}});
+    table_section(h, "lists", "Lists", {{"id", "Id", 16}, {"value", "Name", 40}});
     table_section(h, "extents", "Extents", {{"id", "Id", 16}, {"value", "Name", 40}});
     table_section(h, "peoples", "People",
                   {{"id", "TMDb", 8}, {"name", "Name", 24}, {"knows_for", "Known for", 60}});
@@ -176,7 +177,8 @@ void show_home(yyjson_mut_val *h) {
     yyjson_mut_val *c;
     yyjson_mut_arr_foreach(collections, idx, max, c) {
         print_heading("  [%s] %s%s\n", c, "");
-        print_table(at(c, "playlists"), {{"name", "Playlist", 28}, {"imdb", "IMDb ids", 70}}, 4);
+        print_table(at(c, "playlists"),
+                    {{"name", "Playlist", 28}, {"imdb_ids", "IMDb ids", 70}}, 4);
     }
     show_account(at(h, "user"));
 }

@@ -1,8 +1,11 @@
 """Loading libfilmo and the C prototypes of every function this package calls.
 
 The library is looked for, in this order: the path in the environment variable
-``FILMO_LIBRARY``; a copy beside this package (``libfilmo.so``, ``libfilmo.so.1``,
-``filmo.dll``, ``libfilmo.dylib``); the system's usual search (``ctypes.util.find_library``).
+``FILMO_LIBRARY`` (for development: a library of a build tree); the copy the package was built
+with, beside this file (``libfilmo.so``; also ``libfilmo.so.1``, ``filmo.dll`` or
+``libfilmo.dylib`` put there by hand), loaded by its absolute path; the system's usual search
+(``ctypes.util.find_library``). The sample corpus is found the same way: the one built into the
+package, else the ``corpus`` directory beside the loaded library (as a build tree has it).
 """
 
 from __future__ import annotations
@@ -273,8 +276,9 @@ def load() -> Tuple[ctypes.CDLL, str]:
         return lib, path
     where = "; ".join(tried) if tried else "nothing found"
     raise LibraryNotFound(
-        "libfilmo not found: set FILMO_LIBRARY to its path, put it beside the filmo package "
-        f"or install it where the system finds libraries ({where})")
+        "libfilmo not found: this filmo package holds no build of it (install the package "
+        "from its source: pip install --no-build-isolation --no-index ./python), or set "
+        f"FILMO_LIBRARY to its path ({where})")
 
 
 _lib: Optional[ctypes.CDLL] = None
@@ -295,3 +299,15 @@ def path() -> str:
     """Where the loaded library came from."""
     lib()
     return _path
+
+
+def sample_corpus() -> Path:
+    """The sample corpus of the fixture backend: the package's own, else the one beside the
+    loaded library. FileNotFoundError when there is none."""
+    places = [Path(__file__).resolve().parent / "corpus", Path(path()).resolve().parent / "corpus"]
+    for place in places:
+        if place.is_dir():
+            return place
+    raise FileNotFoundError(
+        "no sample corpus: looked in " + " and ".join(str(p) for p in places) +
+        " (install the package from its source to build one in, or pass a corpus directory)")

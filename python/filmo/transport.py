@@ -1,19 +1,48 @@
 """A host transport written in Python: a callable that takes a Request and returns a Response.
 
-It is handed to the library as a transport record (vornak_http) whose request callback calls
-the Python function, wrapped in the io handle of vornak_io_over_http and installed with
-filmo_set_io. No exception ever crosses into the library: raising TransportFailure fails the
-exchange with its text, any other exception fails it with its type and text and is chained to
-the error the fetch then raises.
+The contract
+------------
+A transport is any callable ``handler(request: Request) -> Response``, installed with
+``Client.use_transport(handler)``. It runs on the calling thread, inside the fetch that needs
+it, once per exchange; it must not call the Client (that raises RuntimeError).
+
+What a request carries: ``method`` ("GET"), the full ``url`` (the server base URL, the
+endpoint's path "/api/AAA/<Endpoint>" and its query), the request ``headers`` as (name, value)
+pairs, and the body, credentials, time-outs and flags of the request record (unused by the
+catalogue's GETs). ``request.header(name)`` finds a header by name, ASCII case ignored.
+
+What a response must hold: the HTTP ``status`` (an int, 0..2147483647), the ``body`` (bytes;
+a str is sent as its UTF-8 bytes) and the ``headers`` as (name, value) pairs in order (a dict is
+taken as its items); names and values are str (sent as UTF-8) or bytes. Per endpoint:
+
+- GetCollectionPopular, GetPeopleDetail, GetPeoplePopular: status 200 and the JSON text; 404
+  for an unknown person or a page past the last one.
+- GetHomePage: status 200, the page's JSON text compressed in the zlib format, and the header
+  "ContentHash" with the page's stable hash (``stable_hash``). When the request carries the
+  header "MD5HomePage" with that same hash, the answer is the single byte 0xFF instead (the
+  page is unchanged). ``home_page_response`` builds both answers from the JSON text.
+
+Failing: raise TransportFailure when no answer was received; its text becomes the transport
+error. Any other exception fails the exchange too, with its type and text, and is chained to
+the error the fetch raises; KeyboardInterrupt and its kind reach the program as they are.
+Nothing ever unwinds into the library.
 """
 
 from __future__ import annotations
 
 import ctypes
-from dataclasses import dataclass, field
-from typing import Callable, Dict, Optional, Sequence, Tuple
+import zlib
+from dataclasses import dataclass
+from typing import (Dict, Iterable, Mapping, Optional, Protocol, Sequence, Tuple, Union,
+                    cast)
 
 from . import _native
+
+HeaderText = Union[str, bytes]
+Headers = Union[Mapping[str, str], Iterable[Tuple[HeaderText, HeaderText]]]
+
+STATUS_MAX = 0x7FFFFFFF
+UNCHANGED_BODY = b"\xff"
 
 
 @dataclass(frozen=True)
@@ -41,10 +70,127 @@ class Request:
 
 @dataclass(frozen=True)
 class Response:
-    """An HTTP answer: status, header pairs in order, body bytes."""
+    """An HTTP answer: status, body bytes, header pairs in order.
+
+    Checked when made: a str body becomes its UTF-8 bytes, a dict of headers its items; any
+    other type raises TypeError naming the field, a status outside 0..2147483647 ValueError.
+    """
     status: int
-    body: bytes = b""
-    headers: Sequence[Tuple[str, str]] = field(default_factory=tuple)
+    body: Union[bytes, str] = b""
+    headers: Headers = ()
+
+    def __post_init__(self) -> None:
+        status: object = self.status
+        if not isinstance(status, int) or isinstance(status, bool):
+            raise TypeError(f"Response.status must be an int, not {type(status).__name__}")
+        if not 0 <= status <= STATUS_MAX:
+            raise ValueError(f"Response.status {status} is out of range 0..{STATUS_MAX}")
+        object.__setattr__(self, "body", _body(self.body))
+        object.__setattr__(self, "headers", _headers(self.headers))
+
+    @property
+    def body_bytes(self) -> bytes:
+        """The body as bytes."""
+        return cast(bytes, self.body)
+
+    @property
+    def header_pairs(self) -> Tuple[Tuple[HeaderText, HeaderText], ...]:
+        """The headers as (name, value) pairs in order."""
+        return cast(Tuple[Tuple[HeaderText, HeaderText], ...], self.headers)
+
+
+def _body(body: object) -> bytes:
+    if isinstance(body, str):
+        return body.encode("utf-8")
+    if isinstance(body, (bytes, bytearray, memoryview)):
+        return bytes(body)
+    raise TypeError(f"Response.body must be bytes or str, not {type(body).__name__}")
+
+
+def _headers(headers: object) -> Tuple[Tuple[HeaderText, HeaderText], ...]:
+    if isinstance(headers, Mapping):
+        headers = headers.items()
+    if isinstance(headers, (str, bytes)) or not isinstance(headers, Iterable):
+        raise TypeError("Response.headers must be (name, value) pairs or a dict, not "
+                        f"{type(headers).__name__}")
+    pairs = []
+    for pair in headers:
+        if not isinstance(pair, (tuple, list)) or len(pair) != 2 or not all(
+                isinstance(part, (str, bytes)) for part in pair):
+            raise TypeError("Response.headers holds pairs of str or bytes, not "
+                            f"{pair!r}")
+        pairs.append((pair[0], pair[1]))
+    return tuple(pairs)
+
+
+def stable_hash(text: Union[bytes, str]) -> int:
+    """The stable content hash of a home page text, as the library and the catalogue server
+    compute it: 0..2147483647, 0 for malformed UTF-8, 371857150 for an empty text. A text
+    ends at its first NUL character."""
+    data = text.encode("utf-8") if isinstance(text, str) else bytes(text)
+    units = _utf16_units(data)
+    if units is None:
+        return 0
+    mask = 0xFFFFFFFF
+    h1 = h2 = 5381
+    for k in range(0, len(units), 2):
+        if units[k] == 0:
+            break
+        h1 = ((h1 * 33) & mask) ^ units[k]
+        if k + 1 == len(units) or units[k + 1] == 0:
+            break
+        h2 = ((h2 * 33) & mask) ^ units[k + 1]
+    r = (h1 + h2 * 1566083941) & mask
+    if r >= 0x80000000:
+        r -= 1 << 32
+    return 0 if r == -0x80000000 else abs(r)
+
+
+def _utf16_units(data: bytes) -> Optional[Sequence[int]]:
+    """The UTF-16 code units of UTF-8 bytes by plain arithmetic (no check for overlong forms
+    or surrogates), None for a malformed sequence."""
+    units = []
+    i, n = 0, len(data)
+    while i < n:
+        lead = data[i]
+        if lead < 0x80:
+            units.append(lead)
+            i += 1
+            continue
+        if lead & 0xE0 == 0xC0:
+            need, cp = 1, lead & 0x1F
+        elif lead & 0xF0 == 0xE0:
+            need, cp = 2, lead & 0x0F
+        elif lead & 0xF8 == 0xF0:
+            need, cp = 3, lead & 0x07
+        else:
+            return None
+        if i + need >= n:
+            return None
+        for c in data[i + 1:i + need + 1]:
+            if c & 0xC0 != 0x80:
+                return None
+            cp = (cp << 6) | (c & 0x3F)
+        i += need + 1
+        if cp <= 0xFFFF:
+            units.append(cp)
+        else:
+            cp -= 0x10000
+            units.extend((0xD800 + ((cp >> 10) & 0x3FF), 0xDC00 + (cp & 0x3FF)))
+    return units
+
+
+def home_page_response(page: Union[bytes, str], request: Optional[Request] = None) -> Response:
+    """The GetHomePage answer for a page's JSON text: status 200, the text zlib-compressed and
+    its "ContentHash"; or, when ``request`` carries "MD5HomePage" with that same hash, the
+    one-byte answer that the page is unchanged."""
+    data = page.encode("utf-8") if isinstance(page, str) else bytes(page)
+    content_hash = stable_hash(data)
+    headers = [("ContentHash", str(content_hash))]
+    if request is not None and (request.header("MD5HomePage") or "").strip() == str(
+            content_hash):
+        return Response(200, UNCHANGED_BODY, headers)
+    return Response(200, zlib.compress(data), headers)
 
 
 class TransportFailure(Exception):
@@ -53,7 +199,12 @@ class TransportFailure(Exception):
     before the transport's own "transport: " text)."""
 
 
-HostTransport = Callable[[Request], Response]
+class HostTransport(Protocol):
+    """The type of a host transport: a callable taking a Request and returning a Response
+    (the module's text gives the contract). A plain function or lambda is one."""
+
+    def __call__(self, request: Request, /) -> Response:
+        """Answer one request of the library."""
 
 ERROR_TEXT_MAX = 1023
 
@@ -95,14 +246,13 @@ def _encode(value: object) -> bytes:
     raise TypeError(f"header names and values are str or bytes, not {type(value).__name__}")
 
 
-def _deliver(req: _native.HttpRequest, response: Response, status_p: "ctypes._Pointer") -> None:
+def _deliver(req: _native.HttpRequest, response: Response,
+             status_p: "ctypes._Pointer[ctypes.c_int32]") -> None:
     if not isinstance(response, Response):
         raise TypeError(f"a host transport returns filmo.Response, not {type(response).__name__}")
     status = int(response.status)
-    if not 0 <= status <= 0x7FFFFFFF:
-        raise ValueError(f"HTTP status {status} out of range")
-    body = bytes(response.body)
-    lines = [(_encode(name), _encode(value)) for name, value in response.headers]
+    body = response.body_bytes
+    lines = [(_encode(name), _encode(value)) for name, value in response.header_pairs]
     if status_p:
         status_p[0] = status
     if req.on_header:
@@ -123,7 +273,7 @@ class Installed:
     def __init__(self, handler: HostTransport) -> None:
         self.handler = handler
         self.pending: Optional[BaseException] = None
-        self._errors: Dict[int, ctypes.Array] = {}
+        self._errors: Dict[int, "ctypes.Array[ctypes.c_char]"] = {}
         self._request_cb = _native.request_fn(self._request)
         self._free_cb = _native.free_fn(self._free)
         self.record = _native.Http(size=ctypes.sizeof(_native.Http), version=1, user_data=None,
@@ -134,15 +284,16 @@ class Installed:
         exc, self.pending = self.pending, None
         return exc
 
-    def _fail(self, err_p: "ctypes._Pointer", message: str) -> int:
+    def _fail(self, err_p: "ctypes._Pointer[ctypes.c_void_p]", message: str) -> int:
         if err_p:
             block = ctypes.create_string_buffer(error_bytes(message))
             self._errors[ctypes.addressof(block)] = block
             err_p[0] = ctypes.addressof(block)
         return -1
 
-    def _request(self, _user: object, req_p: "ctypes._Pointer", status_p: "ctypes._Pointer",
-                 err_p: "ctypes._Pointer") -> int:
+    def _request(self, _user: object, req_p: "ctypes._Pointer[_native.HttpRequest]",
+                 status_p: "ctypes._Pointer[ctypes.c_int32]",
+                 err_p: "ctypes._Pointer[ctypes.c_void_p]") -> int:
         try:
             if status_p:
                 status_p[0] = 0

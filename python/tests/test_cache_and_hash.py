@@ -36,10 +36,10 @@ def test_an_expired_result_is_fetched_again(fake, default_ttls):
 
 def test_known_hash_gets_the_unchanged_answer(fake):
     page = fake.homepage(USER)
-    same = fake.homepage(USER, update=True, known_hash=page.hash)
+    same = fake.homepage_if_changed(page.hash, USER, update=True)
     assert isinstance(same, filmo.Unchanged)
     assert same.known_hash == page.hash and same.content_hash == page.hash
-    other = fake.homepage(USER, update=True, known_hash=page.hash + 1)
+    other = fake.homepage_if_changed(page.hash + 1, USER, update=True)
     assert isinstance(other, filmo.HomePage) and other.hash == page.hash
     assert fake.homepage_hash() == page.hash  # the unchanged answer kept the page
 
@@ -54,3 +54,13 @@ def test_content_hash_tells_of_the_exchange_not_of_the_page(fake):
     parsed = fake.parse_homepage_json(fake.home_json())  # right after an exchange with a hash
     assert parsed.content_hash == -1
     assert fetched == cached == parsed
+
+
+def test_the_page_hash_is_the_stable_hash_of_its_text(fake):
+    page = fake.homepage(USER)
+    assert filmo.stable_hash(fake.home_json()) == page.hash
+    # The worked values of the hash: UTF-8 is hashed as its UTF-16 form.
+    for data, value in [(b"abc", 1099313834), (b"a", 372029373), ("\u00e9", 372029253),
+                        ("\U0001F600", 1126268081), (b"", 371857150), (b"a\0b", 372029373),
+                        (b"ab\xc3", 0), (b"\x80", 0), (b"\xf8", 0), (b"\xc3\x28", 0)]:
+        assert filmo.stable_hash(data) == value, data

@@ -49,9 +49,46 @@ def test_home_page_hash_headers_both_ways(client):
     page = client.homepage()
     assert len(page.basics) == 37 and page.content_hash == 77
     assert t.seen[0].header("MD5HomePage") is None
-    again = client.homepage(update=True, known_hash=77)
+    again = client.homepage_if_changed(77, update=True)
     assert isinstance(again, filmo.Unchanged) and again.content_hash == 77
     assert t.seen[1].header("MD5HomePage") == "77"
+
+
+def test_the_home_page_helper_answers_as_the_server_does(client):
+    t = Scripted(lambda r: filmo.home_page_response(HOME, r))
+    client.use_transport(t)
+    page = client.homepage()
+    assert page.hash == page.content_hash == filmo.stable_hash(HOME) and len(page.basics) == 37
+    assert isinstance(client.homepage_if_changed(page.hash, update=True), filmo.Unchanged)
+    assert client.homepage_if_changed(page.hash + 1, update=True) == page
+    first = filmo.home_page_response(HOME.decode("utf-8"))
+    assert zlib.decompress(first.body_bytes) == HOME
+    assert first.header_pairs == (("ContentHash", str(page.hash)),)
+
+
+def test_answers_may_give_text_bodies_and_dict_headers(client):
+    client.use_transport(lambda r: filmo.Response(
+        200, zlib.compress(HOME), {"ContentHash": "5", "X-Other": "é"}))
+    assert client.homepage().content_hash == 5
+    client.use_transport(lambda r: filmo.Response(200, '[{"Id": 1, "Name": "Mé"}]'))
+    assert client.collections()[0].name == "Mé"
+
+
+@pytest.mark.parametrize("make,error,field", [
+    (lambda: filmo.Response("200"), TypeError, "Response.status"),
+    (lambda: filmo.Response(True), TypeError, "Response.status"),
+    (lambda: filmo.Response(-5), ValueError, "Response.status"),
+    (lambda: filmo.Response(2**31), ValueError, "Response.status"),
+    (lambda: filmo.Response(200, {"a": 1}), TypeError, "Response.body"),
+    (lambda: filmo.Response(200, None), TypeError, "Response.body"),
+    (lambda: filmo.Response(200, b"", "ContentHash: 5"), TypeError, "Response.headers"),
+    (lambda: filmo.Response(200, b"", [(1, 2)]), TypeError, "Response.headers"),
+    (lambda: filmo.Response(200, b"", [("a", "b", "c")]), TypeError, "Response.headers"),
+    (lambda: filmo.Response(200, b"", {"a": 5}), TypeError, "Response.headers"),
+])
+def test_a_wrong_answer_names_its_field(make, error, field):
+    with pytest.raises(error, match=field):
+        make()
 
 
 @pytest.mark.parametrize("answer,error,message", [
@@ -87,9 +124,9 @@ def test_failures_of_the_python_transport(client):
     assert "python transport: KeyError: 'missing'" in caught.value.message
     assert isinstance(caught.value.__cause__, KeyError)
 
-    for wrong in ("not a response", filmo.Response(-5), filmo.Response(200, b"[]", [(1, 2)])):
+    for wrong in ("not a response", None, (200, b"[]")):
         client.use_transport(lambda r, wrong=wrong: wrong)
-        with pytest.raises(filmo.TransportError, match="python transport"):
+        with pytest.raises(filmo.TransportError, match="python transport: TypeError"):
             client.collections()
 
 
@@ -165,3 +202,70 @@ def test_a_failed_fetch_through_the_python_transport_keeps_the_view(client, defa
 def test_a_transport_must_be_callable(client):
     with pytest.raises(TypeError):
         client.use_transport("http://catalogue.test")
+
+
+class Clock:
+    """A fake clock: sleep() records the wait and moves the time on, without waiting."""
+
+    def __init__(self):
+        self.waits = []
+
+    def sleep(self, seconds):
+        self.waits.append(seconds)
+
+
+def failing(statuses):
+    """A transport that answers each status of the list in turn (an exception is raised),
+    then the collections."""
+    left = list(statuses)
+
+    def answer(request):
+        if left:
+            status = left.pop(0)
+            if isinstance(status, Exception):
+                raise status
+            return filmo.Response(status, b"{}")
+        return filmo.Response(200, COLLECTIONS)
+    return answer
+
+
+REFUSED = filmo.TransportFailure("WinHttpSendRequest failed: 12029")
+TIMED_OUT = filmo.TransportFailure("WinHttpReceiveResponse failed: 12002")
+
+
+@pytest.mark.parametrize("answers,waits,outcome", [
+    ([503, 429, 502], [0.5, 1.0, 2.0], None),  # three retries, the fourth try works
+    ([504], [0.5], None),
+    ([503] * 4, [0.5, 1.0, 2.0], filmo.HttpError),  # attempts run out
+    ([REFUSED, REFUSED], [0.5, 1.0], None),
+    ([500], [], filmo.HttpError),               # never for other statuses
+    ([404], [], filmo.NotFound),
+    ([TIMED_OUT], [], filmo.TransportTimeout),  # not a connection failure
+    ([200], [], filmo.DecodeError),
+])
+def test_retries_for_connection_failures_and_busy_servers(client, answers, waits, outcome):
+    clock = Clock()
+    client.retry = filmo.RetryPolicy(attempts=3, backoff=0.5, sleep=clock.sleep)
+    client.use_transport(failing(answers))
+    if outcome is None:
+        assert client.collections()
+    else:
+        with pytest.raises(outcome):
+            client.collections()
+    assert clock.waits == waits
+
+
+def test_retry_waits_are_bounded(client):
+    clock = Clock()
+    client.retry = filmo.RetryPolicy(attempts=10, backoff=1, max_delay=4, max_total_wait=12,
+                                     sleep=clock.sleep)
+    client.use_transport(failing([503] * 20))
+    with pytest.raises(filmo.HttpError) as caught:
+        client.collections()
+    assert clock.waits == [1, 2, 4, 4] and caught.value.http_status == 503
+    client.retry = None  # the default: no retry
+    client.use_transport(failing([503, 503]))
+    with pytest.raises(filmo.HttpError):
+        client.collections()
+    with pytest.raises(ValueError):
+        filmo.RetryPolicy(attempts=-1)

@@ -1,5 +1,5 @@
-"""How the package finds the library, the typed surface, and the prototypes against the
-public header."""
+"""How the package finds the library, one handle per process, the typed and documented
+surface, and the prototypes against the public header."""
 
 import os
 import re
@@ -8,9 +8,13 @@ import subprocess
 import sys
 from pathlib import Path
 
+import pytest
+
 import filmo
 from filmo import _native
-from conftest import LIBRARY, REPO
+from conftest import REPO
+
+LIBRARY = Path(_native.path())
 
 
 def run(code, env, cwd):
@@ -21,7 +25,8 @@ def run(code, env, cwd):
 def test_library_from_the_environment_then_beside_the_package(tmp_path):
     package = Path(filmo.__file__).parent
     copy = tmp_path / "filmo"
-    shutil.copytree(package, copy, ignore=shutil.ignore_patterns("__pycache__", "lib*.so*"))
+    shutil.copytree(package, copy,
+                    ignore=shutil.ignore_patterns("__pycache__", "lib*.so*", "corpus"))
     env = {k: v for k, v in os.environ.items() if k != "FILMO_LIBRARY"}
     env["PYTHONPATH"] = str(tmp_path)
     show = "import filmo; print(filmo.Client().library_path)"
@@ -36,6 +41,56 @@ def test_library_from_the_environment_then_beside_the_package(tmp_path):
 
     chosen = run(show, env | {"FILMO_LIBRARY": str(LIBRARY)}, tmp_path)
     assert chosen.stdout.strip() == str(LIBRARY)
+
+    # Without a corpus in the package or beside the library, use_fake() says where it looked.
+    lost = run("import filmo; filmo.Client().use_fake()", env, tmp_path)
+    assert lost.returncode != 0 and "FileNotFoundError: no sample corpus" in lost.stderr
+
+
+def test_one_open_client_per_process(client):
+    with pytest.raises(filmo.ClientInUse, match="already open .made at .*conftest.py"):
+        filmo.Client()
+    assert isinstance(filmo.ClientInUse("x"), RuntimeError)
+    client.close()
+    assert client.closed and repr(client) == "<filmo.Client closed>"
+    with pytest.raises(RuntimeError, match="closed"):
+        client.collections()
+    with filmo.Client("http://127.0.0.1:9") as other:  # the handle is free again
+        assert "host=http://127.0.0.1:9 transport=none" in repr(other)
+        other.use_fake()
+        assert "transport=fake(" in repr(other)
+    client.close()  # closing twice does nothing
+
+
+def test_a_dropped_client_frees_the_handle():
+    code = ("import gc, filmo\n"
+            "a = filmo.Client()\n"
+            "del a; gc.collect()\n"
+            "b = filmo.Client(); b.use_fake(); print(len(b.collections()))\n")
+    env = dict(os.environ)
+    done = run(code, env, REPO)
+    assert done.returncode == 0 and done.stdout.strip() == "6", done.stderr
+
+
+def public_names():
+    for name in filmo.__all__:
+        obj = getattr(filmo, name)
+        if isinstance(obj, (str, tuple, frozenset)) or not hasattr(obj, "__doc__"):
+            continue
+        yield name, obj
+        if isinstance(obj, type):
+            for attr, member in vars(obj).items():
+                if attr.startswith("_") or not callable(member) and not isinstance(
+                        member, property):
+                    continue
+                yield f"{name}.{attr}", member
+
+
+def test_every_public_name_has_a_docstring():
+    missing = [name for name, obj in public_names()
+               if not (getattr(obj, "__doc__", None) or "").strip()]
+    assert missing == []
+    assert "homepage_if_changed" in filmo.Client.__dict__ and filmo.Client.__doc__
 
 
 def test_package_is_typed():

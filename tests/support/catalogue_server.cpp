@@ -115,10 +115,12 @@ TestPki::TestPki() {
     self_ = bundle("self");
 }
 
-CatalogueServer::CatalogueServer(const std::string &corpus, const std::string &tls_cert) {
+CatalogueServer::CatalogueServer(const std::string &corpus, const std::string &tls_cert,
+                                 const std::vector<std::string> &extra) {
     std::vector<std::string> argv = {FILMO_PYTHON, FILMO_SOURCE_DIR "/scripts/catalogue_server.py",
                                      corpus, "--port", "0", "--quiet"};
     if (!tls_cert.empty()) argv.insert(argv.end(), {"--tls-cert", tls_cert});
+    argv.insert(argv.end(), extra.begin(), extra.end());
     child_ = std::make_unique<ChildProcess>(argv);
     if (!child_->read_line(line_, 15000)) return;
     const std::string prefix = "listening 127.0.0.1:";

@@ -39,10 +39,12 @@ private:
 };
 
 // scripts/catalogue_server.py over `corpus` on an ephemeral port of 127.0.0.1; with a
-// certificate file it speaks HTTPS. Stopped by the destructor.
+// certificate file it speaks HTTPS; `extra` are further switches (--fault NAME). Stopped by the
+// destructor.
 class CatalogueServer {
 public:
-    explicit CatalogueServer(const std::string &corpus, const std::string &tls_cert = "");
+    explicit CatalogueServer(const std::string &corpus, const std::string &tls_cert = "",
+                             const std::vector<std::string> &extra = {});
     bool started() const { return !base_.empty(); }
     // "http://127.0.0.1:PORT" or "https://127.0.0.1:PORT"; empty when it did not start.
     const std::string &base() const { return base_; }
