@@ -18,36 +18,23 @@
 #include <thread>
 #include <vector>
 
+#include "command_run.h"
 #include "loopback_server.h"
 
 namespace {
 
 namespace stdfs = std::filesystem;
+using filmo_test::Outcome;
+using filmo_test::quote;
+using filmo_test::slurp;
 
 const std::string kBinary = FILMO_BINARY_DIR "/tools/filmo";
 const std::string kUser = "5f3c9a2e-8b41-4d7a-9c06-1e2f7a4b8d90";
-
-struct Outcome {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quote(const std::string &arg) {
-    std::string q = "'";
-    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 std::string joined(const std::vector<std::string> &args) {
     std::string text;
     for (const std::string &a : args) text += (text.empty() ? "" : " ") + a;
     return text;
-}
-
-std::string slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 struct Failing {
@@ -84,20 +71,10 @@ protected:
     }
 
     Outcome filmo(const std::vector<std::string> &args) {
-        std::string cmd = quote(kBinary);
-        for (const std::string &a : args) cmd += " " + quote(a);
-        return shell(cmd);
+        return shell(filmo_test::command_line(kBinary, args));
     }
 
-    Outcome shell(const std::string &cmd) {
-        const std::string out = tmp_ + "/out", err = tmp_ + "/err";
-        int st = std::system((cmd + " >" + quote(out) + " 2>" + quote(err) + " </dev/null").c_str());
-        Outcome r;
-        r.code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-        r.out = slurp(out);
-        r.err = slurp(err);
-        return r;
-    }
+    Outcome shell(const std::string &cmd) { return filmo_test::run_shell(cmd, tmp_); }
 
     // Reads the JSON of a run with Python and returns the value at the path, as JSON text.
     std::string json_at(const std::string &json, const std::vector<std::string> &path) {

@@ -20,34 +20,21 @@
 #include <vector>
 
 #include "catalogue_server.h"
+#include "command_run.h"
 #include "loopback_server.h"
 
 namespace {
 
 namespace stdfs = std::filesystem;
+using filmo_test::Outcome;
+using filmo_test::quote;
+using filmo_test::slurp;
 using filmo_test::CatalogueServer;
 using filmo_test::ScratchDir;
 
 const std::string kBinary = FILMO_BINARY_DIR "/tools/filmo";
 const std::string kCorpus = FILMO_BINARY_DIR "/corpus";
 const std::string kUser = "5f3c9a2e-8b41-4d7a-9c06-1e2f7a4b8d90";
-
-struct Outcome {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quote(const std::string &arg) {
-    std::string q = "'";
-    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 bool contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
@@ -100,21 +87,10 @@ protected:
     }
 
     Outcome filmo(const std::vector<std::string> &args) {
-        std::string cmd = quote(kBinary);
-        for (const std::string &a : args) cmd += " " + quote(a);
-        return shell(cmd);
+        return shell(filmo_test::command_line(kBinary, args));
     }
 
-    Outcome shell(const std::string &cmd) {
-        const std::string out = tmp_.path() + "/out", err = tmp_.path() + "/err";
-        const std::string line = cmd + " >" + quote(out) + " 2>" + quote(err) + " </dev/null";
-        int st = std::system(line.c_str());
-        Outcome r;
-        r.code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-        r.out = slurp(out);
-        r.err = slurp(err);
-        return r;
-    }
+    Outcome shell(const std::string &cmd) { return filmo_test::run_shell(cmd, tmp_.path()); }
 
     std::string json_tool(const std::string &what, const std::vector<std::string> &texts) {
         std::string cmd = quote(FILMO_PYTHON) + " " + quote(tmp_.path() + "/json_tool.py") + " " +

@@ -128,6 +128,9 @@ bool show(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o);
 // The view with the last call's status as one JSON object; false when memory ran out. A failed
 // write to standard output shows in ferror(stdout).
 bool print_json(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o);
+// root as doc's JSON on standard output (pretty, one newline at the end); false when memory ran
+// out. A failed write shows in ferror(stdout).
+bool write_json(yyjson_mut_doc *doc, yyjson_mut_val *root);
 
 // ---- record and check ---------------------------------------------------------------------
 

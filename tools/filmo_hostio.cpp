@@ -149,22 +149,4 @@ host_session::~host_session() {
     filmo_shutdown();
 }
 
-bool write_json(yyjson_mut_doc *doc, yyjson_mut_val *root) {
-    yyjson_mut_doc_set_root(doc, root);
-    const yyjson_write_flag flags = YYJSON_WRITE_PRETTY_TWO_SPACES | YYJSON_WRITE_NEWLINE_AT_END;
-    size_t len = 0;
-    yyjson_write_err err{};
-    char *out = yyjson_mut_write_opts(doc, flags, nullptr, &len, &err);
-    if (!out && err.code == YYJSON_WRITE_ERROR_INVALID_STRING) {
-        // A server's text that is no valid UTF-8: each bad byte as U+FFFD, still valid JSON.
-        out = yyjson_mut_write_opts(doc, flags | YYJSON_WRITE_ALLOW_INVALID_UNICODE |
-                                             YYJSON_WRITE_ESCAPE_UNICODE,
-                                    nullptr, &len, &err);
-    }
-    if (!out) return false;
-    std::fwrite(out, 1, len, stdout);
-    std::free(out);
-    return true;
-}
-
 }  // namespace filmo_cli

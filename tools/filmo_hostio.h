@@ -90,10 +90,6 @@ private:
     bool ready_;
 };
 
-// The report as JSON on standard output (pretty, one newline at the end); false when memory ran
-// out. A failed write shows in ferror(stdout).
-bool write_json(yyjson_mut_doc *doc, yyjson_mut_val *root);
-
 }  // namespace filmo_cli
 
 #endif  // FILMO_HOSTIO_H

@@ -212,9 +212,11 @@ bool print_json(yyjson_mut_doc *doc, yyjson_mut_val *view, const options &o) {
              (last_url ? yyjson_mut_obj_add_strcpy(doc, fx, "last_url", last_url)
                        : yyjson_mut_obj_add_null(doc, fx, "last_url"));
     }
-    if (!ok || !yyjson_mut_obj_add_val(doc, top, name, view)) return false;
-    yyjson_mut_doc_set_root(doc, top);
+    return ok && yyjson_mut_obj_add_val(doc, top, name, view) && write_json(doc, top);
+}
 
+bool write_json(yyjson_mut_doc *doc, yyjson_mut_val *root) {
+    yyjson_mut_doc_set_root(doc, root);
     const yyjson_write_flag flags = YYJSON_WRITE_PRETTY_TWO_SPACES |
                                     YYJSON_WRITE_INF_AND_NAN_AS_NULL | YYJSON_WRITE_NEWLINE_AT_END;
     size_t len = 0;
