@@ -15,7 +15,7 @@ jobs=$(nproc)
 
 FILMO_WITH_FUZZ=1 scripts/install-deps.sh
 
-step() { printf '\n=== %s ===\n' "$*"; }
+step() { printf '\n=== %s (at %ss) ===\n' "$*" "$SECONDS"; }
 
 step "release build"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
