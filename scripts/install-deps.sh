@@ -68,7 +68,7 @@ fi
 # llvm-dlltool and checked by linking with lld-link; debootstrap makes the fresh root the
 # packages are tried in.
 if [ "${FILMO_WITH_PACKAGES:-0}" = 1 ]; then
-  bookworm_pkgs+=(debhelper dpkg-dev lintian llvm lld clang zip unzip debootstrap)
+  bookworm_pkgs+=(build-essential debhelper dpkg-dev lintian llvm lld clang zip unzip debootstrap)
 fi
 
 missing=()
